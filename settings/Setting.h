@@ -1,0 +1,49 @@
+#pragma once
+
+#include <array>
+#include <string>
+
+class CProfile;
+
+// The number of setting slots; only settings 1 and 2 are loaded and used.
+constexpr int SETTING_SLOTS = 128;
+
+// One mailbox exposed over HTTP. Fields are named after their settings-file keys and
+// hold code page 932 bytes. Passwords are plain here and scrambled in the file.
+class CSetting {
+public:
+    CSetting() = default;
+    virtual ~CSetting() = default;
+
+    // Sets number and fills every other field from the file, taking the default of
+    // each key the file lacks. Marks the record loaded.
+    void Load(const CProfile& profile, int settingNumber);
+    // Writes every field but number to the section of number, in one atomic replace
+    // of the file. Returns false (file untouched) when it could not be written.
+    [[nodiscard]] bool Save(CProfile& profile) const;
+
+    // True once Load has filled the record; slots never loaded are never served.
+    bool IsLoaded() const { return m_loaded; }
+
+    int number = 0;
+    std::string NAME;
+    bool ENABLE = false;
+    int FILTER_TYPE = 0;
+    std::string FILTER1;
+    std::string FILTER2;
+    std::string WEB_PASS;
+    std::string MAIL_SERVER;
+    std::string MAIL_ACCOUNT;
+    std::string MAIL_PASS;
+    bool MAIL_LIMIT_ENABLE = false;
+    bool MAIL_LIMIT_ENABLE2 = false;
+    int MAIL_LIMIT_BYTE = 1000;
+    int MAIL_LIMIT_BYTE2 = 80;
+    int MAIL_LIST_COUNT = 5;
+
+private:
+    bool m_loaded = false;
+};
+
+// The table the window (or tallwynd) owns; the index is the setting number.
+using CSettingTable = std::array<CSetting, SETTING_SLOTS>;

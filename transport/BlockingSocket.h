@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstddef>
+
+// Every wait of the request road is bounded by this, unless a caller passes its own.
+constexpr int kTimeoutMs = 30000;
+
+// A blocking TCP stream over one socket handle. Every wait is bounded by a time-out;
+// a failed transfer raises CMyException (ERR_SEND, ERR_RECEIVE); Connect reports by
+// its return value. The object never closes a handle it did not create: the
+// destructor leaves the handle alone, only Close closes it.
+class CBlockingSocket {
+public:
+    CBlockingSocket();
+    explicit CBlockingSocket(int hSocket);
+    CBlockingSocket(const CBlockingSocket&) = delete;
+    CBlockingSocket& operator=(const CBlockingSocket&) = delete;
+    virtual ~CBlockingSocket();
+
+    // host: name or dotted IPv4 address; port 0 means the "pop3" service port.
+    // Returns 0 connected, -2 empty host, -3 no socket or host not resolved,
+    // -4 connection failed or timed out (connectTimeoutMs bounds the attempt).
+    int Connect(const char* host, int port, int connectTimeoutMs = kTimeoutMs);
+
+    // Sends text up to its terminating zero; see SendBytes.
+    int Send(const char* text, int flags, int timeoutMs);
+    // Sends all length bytes; each wait for writability bounded by timeoutMs (a wait
+    // that times out is started again). Raises ERR_SEND when the send fails.
+    int SendBytes(const char* data, int length, int flags, int timeoutMs);
+
+    // Reads up to and including terminator into buffer (at most size - 1 bytes) and
+    // writes one zero after them. Returns the count stored; 0 without a handle.
+    // Raises ERR_RECEIVE on time-out, error or a closed peer, leaving the partial
+    // line zero-terminated in buffer. A line longer than size - 1 returns size - 1
+    // bytes; the next call goes on with the rest of that line.
+    int ReceiveUntil(char* buffer, int size, int flags, int timeoutMs, int terminator);
+
+    // True when a whole line (up to terminator) already waits in the read-ahead, so
+    // the next ReceiveUntil will not wait for the peer.
+    bool HasBufferedLine(int terminator = '\n') const;
+
+    int Close();
+
+    int m_hSocket;
+
+private:
+    static constexpr std::size_t kReadAhead = 16384;
+    char m_readBuf[kReadAhead];
+    std::size_t m_readPos = 0;  // first unread byte in m_readBuf
+    std::size_t m_readEnd = 0;  // one past the last byte in m_readBuf
+};
