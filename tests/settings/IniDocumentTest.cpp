@@ -16,6 +16,9 @@ struct Lookup {
     const char* key;
     std::optional<std::string> value;
 };
+void PrintTo(const Lookup& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class IniLookupTest : public testing::TestWithParam<Lookup> {};
 
@@ -70,6 +73,9 @@ struct Edit {
     std::string before;
     std::string after;  // after setting K=v in section S
 };
+void PrintTo(const Edit& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class IniEditTest : public testing::TestWithParam<Edit> {};
 
@@ -101,6 +107,9 @@ struct Unstorable {
     const char* key;
     const char* value;
 };
+void PrintTo(const Unstorable& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class IniUnstorableTest : public testing::TestWithParam<Unstorable> {};
 

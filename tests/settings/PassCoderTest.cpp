@@ -45,6 +45,9 @@ struct RoundTrip {
     const char* name;
     std::string password;
 };
+void PrintTo(const RoundTrip& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class PassCoderRoundTripTest : public testing::TestWithParam<RoundTrip> {};
 
@@ -93,6 +96,9 @@ struct NotAForm {
     const char* name;
     std::string stored;
 };
+void PrintTo(const NotAForm& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class PassCoderDecodeTest : public testing::TestWithParam<NotAForm> {};
 
