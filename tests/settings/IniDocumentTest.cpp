@@ -24,7 +24,8 @@ class IniLookupTest : public testing::TestWithParam<Lookup> {};
 
 TEST_P(IniLookupTest, FindsTheValue) {
     const Lookup& row = GetParam();
-    const auto found = CIniDocument::Parse(row.text).Find(row.section, row.key);
+    const auto document = CIniDocument::Parse(row.text);
+    const auto found = document.Find(row.section, row.key);
     EXPECT_EQ(found ? std::optional<std::string>(*found) : std::nullopt, row.value);
 }
 
