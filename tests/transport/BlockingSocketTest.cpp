@@ -208,13 +208,7 @@ INSTANTIATE_TEST_SUITE_P(
                  '\n',
                  {{"\r\n", false}, {"\n", false}, {".\r\n", false}}},
         LineCase{"OtherTerminator", "a;bc;", false, 16, ';', {{"a;", false}, {"bc;", false}}},
-        LineCase{"ShiftJisBytes",
-                 "\x82\xA0\x82\xA2\r\n",
-                 false,
-                 16,
-                 '\n',
-                 {{"\x82\xA0\x82\xA2\r\n", false}}},
-        LineCase{"NoRoomForABytes", "abc\n", false, 1, '\n', {{"", false}, {"", false}}}),
+        LineCase{"NoRoomForAnyByte", "abc\n", false, 1, '\n', {{"", false}, {"", false}}}),
     [](const testing::TestParamInfo<LineCase>& info) { return std::string(info.param.name); });
 
 TEST(ReceiveUntilTest, ManyLinesAcrossReadAheadRefills) {
@@ -242,20 +236,6 @@ TEST(ReceiveUntilTest, ManyLinesAcrossReadAheadRefills) {
     }
     peer.join();
     EXPECT_FALSE(socket.HasBufferedLine());
-}
-
-TEST(ReceiveUntilTest, WaitsForTheRestOfALine) {
-    SocketPair pair;
-    std::thread peer([&] {
-        pair.PeerSends("+O");
-        std::this_thread::sleep_for(50ms);
-        pair.PeerSends("K\r\n");
-    });
-    CBlockingSocket socket(pair.mine);
-    char buffer[64];
-    EXPECT_EQ(ReceiveCode(socket, buffer, sizeof buffer, kLongTimeoutMs), 0);
-    EXPECT_STREQ(buffer, "+OK\r\n");
-    peer.join();
 }
 
 TEST(ReceiveUntilTest, TheTimeOutBoundsEachWaitNotTheWholeLine) {
@@ -352,11 +332,6 @@ TEST(SendBytesTest, EmptyTextSendsNothing) {
     CBlockingSocket socket(pair.mine);
     EXPECT_EQ(socket.Send("", 0, kShortTimeoutMs), 0);
     pair.PeerSends("x");  // the peer's side stays usable
-}
-
-TEST(SendBytesTest, WithoutAHandleFails) {
-    CBlockingSocket socket;
-    EXPECT_EQ(SendCode(socket, "USER a\r\n", kShortTimeoutMs), ERR_SEND);
 }
 
 TEST(BlockingSocketTest, WrappedHandleKeepsItsModeAndStaysOpen) {

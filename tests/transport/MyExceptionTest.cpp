@@ -68,14 +68,4 @@ INSTANTIATE_TEST_SUITE_P(
                     MessageCase{"CodeEight", 8, 0, ""}, MessageCase{"NegativeCode", -1, 0, ""}),
     [](const testing::TestParamInfo<MessageCase>& info) { return std::string(info.param.name); });
 
-TEST(MyExceptionTest, NumberIsReadWhenTheMessageIsMade) {
-    const CMyException e(ERR_RECEIVE);
-    errno = 104;
-    const std::string first = e.GetErrorMessage();
-    errno = 11;
-    const std::string second = e.GetErrorMessage();
-    EXPECT_NE(first.find("(104)"), std::string::npos);
-    EXPECT_NE(second.find("(11)"), std::string::npos);
-}
-
 }  // namespace
