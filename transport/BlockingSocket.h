@@ -52,7 +52,8 @@ public:
     int m_hSocket;
 
 private:
-    static constexpr std::size_t kReadAhead = 16384;
+    // As large as a reply line may be, so that one recv can take a whole arrival.
+    static constexpr std::size_t kReadAhead = 65536;
     char m_readBuf[kReadAhead];
     std::size_t m_readPos = 0;  // first unread byte in m_readBuf
     std::size_t m_readEnd = 0;  // one past the last byte in m_readBuf

@@ -212,8 +212,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<LineCase>& info) { return std::string(info.param.name); });
 
 TEST(ReceiveUntilTest, ManyLinesAcrossReadAheadRefills) {
-    // Lines of every length from 1 to 300 bytes, far more than one read-ahead holds,
-    // with a few lines longer than the read-ahead itself.
+    // Lines of 0 to 299 bytes and a few of 40000, far more than one read-ahead holds,
+    // sent line by line so that refills fall anywhere inside the lines.
     std::vector<std::string> lines;
     for (int i = 0; i < 600; ++i) {
         const std::size_t length = i % 50 == 49 ? 40000 : static_cast<std::size_t>(i % 300);
