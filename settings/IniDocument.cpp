@@ -30,6 +30,24 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
            });
 }
 
+// A value that begins and ends with the same quote reads as the text between them,
+// as in the private-profile files; the writer quotes values that would otherwise lose
+// their surrounding blanks or their own quotes.
+bool IsQuoted(std::string_view value) {
+    return value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+           value.back() == value.front();
+}
+
+std::string_view Unquote(std::string_view value) {
+    return IsQuoted(value) ? value.substr(1, value.size() - 2) : value;
+}
+
+std::string StoredValue(std::string_view value) {
+    const bool quote =
+        !value.empty() && (IsBlank(value.front()) || IsBlank(value.back()) || IsQuoted(value));
+    return quote ? "\"" + std::string(value) + "\"" : std::string(value);
+}
+
 enum class LineKind { Blank, Comment, Section, Key, Other };
 
 struct ParsedLine {
@@ -53,7 +71,7 @@ ParsedLine ParseLine(std::string_view text) {
     } else if (const auto equals = body.find('='); equals != std::string_view::npos) {
         line.kind = LineKind::Key;
         line.name = Trim(body.substr(0, equals));
-        line.value = Trim(body.substr(equals + 1));
+        line.value = Unquote(Trim(body.substr(equals + 1)));
     }
     return line;
 }
@@ -173,7 +191,7 @@ bool CIniDocument::Set(std::string_view section, std::string_view key, std::stri
     if (!IsValidSection(section) || !IsValidKey(key) || !IsValidValue(value)) {
         return false;
     }
-    std::string text = std::string(key) + "=" + std::string(value);
+    std::string text = std::string(key) + "=" + StoredValue(value);
 
     const auto header = FindSection(section);
     if (!header) {

@@ -18,11 +18,13 @@
 //   first ']' (or the line end), blanks around it dropped;
 // - any other line holding '=' is a key: the key is the text before the first '=',
 //   the value the text after it, blanks around both dropped; values may hold '=';
+//   a value that then begins and ends with the same quote (" or ') reads as the
+//   text between them, so a written value keeps its surrounding blanks and quotes;
 // - section and key names match without regard to ASCII case; the first section and
 //   the first key of a name win, as later duplicates are never reached;
 // - keys before the first section belong to no section and are never found.
-// Blanks are space, tab, CR, VT and FF. Every other byte, code page 932 bytes and
-// quotes included, is taken as it is.
+// Blanks are space, tab, CR, VT and FF. Every other byte, code page 932 bytes
+// included, is taken as it is.
 //
 // Editing keeps every line it does not change byte for byte, line ends included, so
 // Serialize(Parse(text)) == text. Lines it writes end with CRLF.
