@@ -45,7 +45,15 @@ std::string_view Unquote(std::string_view value) {
 std::string StoredValue(std::string_view value) {
     const bool quote =
         !value.empty() && (IsBlank(value.front()) || IsBlank(value.back()) || IsQuoted(value));
-    return quote ? "\"" + std::string(value) + "\"" : std::string(value);
+    if (!quote) {
+        return std::string(value);
+    }
+    std::string stored;
+    stored.reserve(value.size() + 2);
+    stored += '"';
+    stored += value;
+    stored += '"';
+    return stored;
 }
 
 enum class LineKind { Blank, Comment, Section, Key, Other };
