@@ -213,6 +213,33 @@ TEST_F(GatewayTest, LargeMessageWithOverlongLine) {
     EXPECT_TRUE(server.ScriptMet()) << server.Failure();
 }
 
+TEST_F(GatewayTest, BrowserGoneMidPage) {
+    std::string body;
+    while (body.size() < 4000000) {
+        body += std::string(76, 'b') + "\r\n";
+    }
+    {
+        FakePop3Server server({Join({Login(1), Retr(1, Message("x", body)), Quit()})});
+        UseServer(server);
+        // The browser asks and goes away without reading the answer.
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(static_cast<uint16_t>(m_listener.Port()));
+        ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        const std::string request = HttpExchange::Get("/001pwmail001");
+        ASSERT_EQ(::send(fd, request.data(), request.size(), 0),
+                  static_cast<ssize_t>(request.size()));
+        ::close(fd);
+        m_listener.OnAccept();
+        EXPECT_EQ(Last().errorCode, ERR_SEND);
+    }
+    FakePop3Server next({Join({Login(0), Quit()})});
+    UseServer(next);
+    EXPECT_EQ(Get("/001pwtoplist"), kHead + kEmptyList + kFooter);
+}
+
 TEST_F(GatewayTest, HostNameWithPort) {
     FakePop3Server server({Join({Login(0), Quit()})});
     m_settings[1].MAIL_SERVER = "localhost:" + std::to_string(server.Port());

@@ -68,7 +68,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<ParseCase>& info) { return std::string(info.param.name); });
 
 // The access check against a table in which setting 1 is loaded and enabled with the
-// public password "pw" and setting 2 is loaded but disabled.
+// public password "pw", and slot 2 holds the same values but was never loaded.
 struct AccessCase {
     const char* name;
     const char* line;
@@ -78,15 +78,11 @@ struct AccessCase {
 class RouteRequestTest : public testing::TestWithParam<AccessCase> {
 protected:
     RouteRequestTest() {
-        const CProfile noFile("/nonexistent/tallwyn-test.stp");
-        m_settings[1].Load(noFile, 1);
-        m_settings[1].ENABLE = true;
-        m_settings[1].WEB_PASS = "pw";
-        m_settings[2].Load(noFile, 2);
-        m_settings[2].WEB_PASS = "pw";
-        // Slot 3 holds a password and is enabled but was never loaded.
-        m_settings[3].ENABLE = true;
-        m_settings[3].WEB_PASS = "pw";
+        m_settings[1].Load(CProfile("/nonexistent/tallwyn-test.stp"), 1);
+        for (int number : {1, 2, 3}) {
+            m_settings[number].ENABLE = true;
+            m_settings[number].WEB_PASS = "pw";
+        }
     }
     CSettingTable m_settings;
 };
@@ -104,13 +100,20 @@ INSTANTIATE_TEST_SUITE_P(
                     AccessCase{"PasswordCaseMatters", "GET /001PWtoplist HTTP/1.1\r\n", false},
                     AccessCase{"PasswordPrefix", "GET /001ptoplist HTTP/1.1\r\n", false},
                     AccessCase{"PasswordLonger", "GET /001pwxtoplist HTTP/1.1\r\n", false},
-                    AccessCase{"Disabled", "GET /002pwtoplist HTTP/1.1\r\n", false},
+                    AccessCase{"SlotNeverLoaded", "GET /002pwtoplist HTTP/1.1\r\n", false},
                     AccessCase{"SettingZero", "GET /000pwtoplist HTTP/1.1\r\n", false},
-                    AccessCase{"SettingThreeNeverLoaded", "GET /003pwtoplist HTTP/1.1\r\n", false},
+                    AccessCase{"SettingThree", "GET /003pwtoplist HTTP/1.1\r\n", false},
                     AccessCase{"Setting999", "GET /999pwtoplist HTTP/1.1\r\n", false},
                     AccessCase{"NegativeSetting", "GET /-05pwtoplist HTTP/1.1\r\n", false},
                     AccessCase{"SettingTextWithLetters", "GET /1abpwtoplist HTTP/1.1\r\n", true}),
     [](const testing::TestParamInfo<AccessCase>& info) { return std::string(info.param.name); });
+
+TEST(RouteRequest, DisabledSettingRefused) {
+    CSettingTable settings;
+    settings[1].Load(CProfile("/nonexistent/tallwyn-test.stp"), 1);
+    settings[1].ENABLE = false;
+    EXPECT_TRUE(RouteRequest("GET /001toplist HTTP/1.1\r\n", settings).Refused());
+}
 
 TEST(RouteRequest, EmptyPasswordMatchesOnlyAnEmptyPassword) {
     CSettingTable settings;
