@@ -26,9 +26,10 @@ CMailPage::Step CMailPage::FeedLine(std::string_view line, std::string& out) {
     if (line.starts_with('.')) {
         line.remove_prefix(1);  // dot-stuffed by the server
     }
+    TrackContentType(line);
     switch (m_state) {
         case kMessageHeader:
-            if (line.find("boundary") != std::string_view::npos) {
+            if (DefinesBoundary(line)) {
                 TakeBoundary(line);
             } else if (line == kEmptyLine) {
                 // A message without a boundary is single-part: its text starts here.
@@ -44,11 +45,10 @@ CMailPage::Step CMailPage::FeedLine(std::string_view line, std::string& out) {
             if (line.find("Content-Type") != std::string_view::npos) {
                 m_state = line.find("text/plain") != std::string_view::npos ? kTextPartHeader
                                                                             : kOtherPartHeader;
-                if (m_state == kOtherPartHeader &&
-                    line.find("boundary") != std::string_view::npos) {
+                if (m_state == kOtherPartHeader && DefinesBoundary(line)) {
                     TakeBoundary(line);
                 }
-            } else if (line.find("boundary") != std::string_view::npos) {
+            } else if (DefinesBoundary(line)) {
                 TakeBoundary(line);
             } else if (line == kEmptyLine) {
                 // A part without Content-Type is plain text: it is shown.
@@ -57,7 +57,7 @@ CMailPage::Step CMailPage::FeedLine(std::string_view line, std::string& out) {
             break;
         case kOtherPartHeader:
             // A nested multipart defines its own boundary, which replaces the outer one.
-            if (line.find("boundary") != std::string_view::npos) {
+            if (DefinesBoundary(line)) {
                 TakeBoundary(line);
             } else if (IsBoundaryLine(line)) {
                 m_state = kPartHeader;
@@ -81,6 +81,18 @@ CMailPage::Step CMailPage::FeedLine(std::string_view line, std::string& out) {
             return kDone;
     }
     return kMore;
+}
+
+void CMailPage::TrackContentType(std::string_view line) {
+    if (line.starts_with("Content-Type")) {
+        m_inContentType = true;
+    } else if (!line.starts_with(' ') && !line.starts_with('\t')) {
+        m_inContentType = false;
+    }
+}
+
+bool CMailPage::DefinesBoundary(std::string_view line) const {
+    return m_inContentType && line.find("boundary") != std::string_view::npos;
 }
 
 void CMailPage::TakeBoundary(std::string_view line) {

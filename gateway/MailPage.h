@@ -42,6 +42,10 @@ private:
         kEnded,            // the shown part has ended
     };
 
+    // A boundary is defined only inside a Content-Type field (its first line or a
+    // folded continuation), so a Subject that mentions the word hides no text.
+    void TrackContentType(std::string_view line);
+    bool DefinesBoundary(std::string_view line) const;
     void TakeBoundary(std::string_view line);
     bool IsBoundaryLine(std::string_view line) const;
     void Show(std::string_view line, std::string& out);
@@ -49,6 +53,7 @@ private:
     const CSetting& m_setting;
     bool m_statusLine = true;
     State m_state = kMessageHeader;
-    std::string m_boundary;  // after the first "=", quotes removed, CR LF kept
+    bool m_inContentType = false;  // the line belongs to a Content-Type field
+    std::string m_boundary;        // after the first "=", quotes removed, CR LF kept
     long long m_shownBytes = 0;
 };

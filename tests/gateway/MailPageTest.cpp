@@ -70,6 +70,10 @@ INSTANTIATE_TEST_SUITE_P(
                     Case{"BoundaryMentionedInText",
                          kHeader + "\r\nthe boundary=x\r\n--x\r\nstill text\r\n.\r\n",
                          "the boundary=x<BR>--x<BR>still text<BR>"},
+                    Case{"BoundaryMentionedInSubject",
+                         "+OK\r\nSubject: the boundary=x review\r\nX-Note: boundary\r\n"
+                         "\r\nbody\r\n.\r\n",
+                         "body<BR>"},
                     Case{"HeaderOnly", kHeader + ".\r\n", ""}),
     [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
