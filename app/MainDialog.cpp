@@ -104,6 +104,14 @@ std::string ReadEdit(const QLineEdit* edit, const std::string& stored) {
     return ToCp932(shown);
 }
 
+// Text put in by the program is not held to the edit's limit; only typing is.
+void SetEditText(QLineEdit* edit, const QString& text) {
+    const QValidator* validator = edit->validator();
+    edit->setValidator(nullptr);
+    edit->setText(text);
+    edit->setValidator(validator);
+}
+
 int ReadNumber(const QLineEdit* edit) {
     return DecimalValue(ToCp932(edit->text()));
 }
@@ -346,16 +354,16 @@ void CMainDialog::ShowSetting() {
         return;
     }
     const CSetting& r = m_settings[n];
-    m_nameEdit->setText(ToWidget(r.NAME));
-    m_filterIncludeEdit->setText(ToWidget(r.FILTER1));
-    m_filterExcludeEdit->setText(ToWidget(r.FILTER2));
-    m_webPassEdit->setText(ToWidget(r.WEB_PASS));
-    m_bodyLimitEdit->setText(QString::number(r.MAIL_LIMIT_BYTE));
-    m_subjectLimitEdit->setText(QString::number(r.MAIL_LIMIT_BYTE2));
-    m_listCountEdit->setText(QString::number(r.MAIL_LIST_COUNT));
-    m_serverEdit->setText(ToWidget(r.MAIL_SERVER));
-    m_accountEdit->setText(ToWidget(r.MAIL_ACCOUNT));
-    m_mailPassEdit->setText(ToWidget(r.MAIL_PASS));
+    SetEditText(m_nameEdit, ToWidget(r.NAME));
+    SetEditText(m_filterIncludeEdit, ToWidget(r.FILTER1));
+    SetEditText(m_filterExcludeEdit, ToWidget(r.FILTER2));
+    SetEditText(m_webPassEdit, ToWidget(r.WEB_PASS));
+    SetEditText(m_bodyLimitEdit, QString::number(r.MAIL_LIMIT_BYTE));
+    SetEditText(m_subjectLimitEdit, QString::number(r.MAIL_LIMIT_BYTE2));
+    SetEditText(m_listCountEdit, QString::number(r.MAIL_LIST_COUNT));
+    SetEditText(m_serverEdit, ToWidget(r.MAIL_SERVER));
+    SetEditText(m_accountEdit, ToWidget(r.MAIL_ACCOUNT));
+    SetEditText(m_mailPassEdit, ToWidget(r.MAIL_PASS));
     m_bodyLimitCheck->setChecked(r.MAIL_LIMIT_ENABLE);
     m_subjectLimitCheck->setChecked(r.MAIL_LIMIT_ENABLE2);
     m_enableCheck->setChecked(r.ENABLE);

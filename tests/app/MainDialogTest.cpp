@@ -67,6 +67,7 @@ private slots:
     void editsCountCp932Bytes_data();
     void editsCountCp932Bytes();
     void pasteIsCutAtTheLimit();
+    void storedTextBeyondTheLimitIsShownAndKept();
     void enablingFollowsChecksAndRadios_data();
     void enablingFollowsChecksAndRadios();
     void clickingOptionsRecomputesEnabling();
@@ -284,6 +285,25 @@ void MainDialogTest::pasteIsCutAtTheLimit() {
     // The stored text is exactly what the edit shows.
     QTest::mouseClick(Button(dialog, IDC_UPDATE), Qt::LeftButton);
     QCOMPARE(dialog.Settings()[1].WEB_PASS, Sjis("aパスワード") + std::string(18, 'z') + "b");
+}
+
+void MainDialogTest::storedTextBeyondTheLimitIsShownAndKept() {
+    // The limits hold for typing only; a longer value from the file survives.
+    CTestProfile file;
+    CSetting setting = EnabledSetting();
+    setting.WEB_PASS = std::string(40, 'w');
+    setting.MAIL_LIST_COUNT = 12345;
+    file.Store(1, setting);
+    CTestDialog dialog(file.profile);
+    QLineEdit* edit = Edit(dialog, IDC_WEB_PASS);
+    QCOMPARE(edit->text(), QString(40, u'w'));
+    QCOMPARE(Edit(dialog, IDC_LIST_COUNT)->text(), QStringLiteral("12345"));
+    edit->end(false);
+    TypeText(edit, QStringLiteral("x"));
+    QCOMPARE(edit->text(), QString(40, u'w'));
+    QTest::mouseClick(Button(dialog, IDC_UPDATE), Qt::LeftButton);
+    QCOMPARE(dialog.Settings()[1].WEB_PASS, std::string(40, 'w'));
+    QCOMPARE(dialog.Settings()[1].MAIL_LIST_COUNT, 12345);
 }
 
 void MainDialogTest::enablingFollowsChecksAndRadios_data() {
