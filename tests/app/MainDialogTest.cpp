@@ -177,7 +177,8 @@ void MainDialogTest::updateWritesOnlyTheSelectedSettingAndRenamesItsItem() {
     QCOMPARE(stored.FILTER2, Sjis("未承諾,広告"));
     QCOMPARE(stored.WEB_PASS, std::string("web"));
     QCOMPARE(stored.MAIL_SERVER, std::string("127.0.0.1"));
-    QCOMPARE(stored.MAIL_ACCOUNT, std::string(" hanako "));  // not trimmed
+    QCOMPARE(stored.MAIL_ACCOUNT, std::string("hanako"));
+    QCOMPARE(dialog.Settings()[2].MAIL_ACCOUNT, std::string(" hanako "));  // not trimmed
     QCOMPARE(stored.MAIL_PASS, std::string("pw"));
     QVERIFY(stored.MAIL_LIMIT_ENABLE2);
     QCOMPARE(stored.MAIL_LIMIT_BYTE2, 40);
@@ -291,18 +292,19 @@ void MainDialogTest::storedTextBeyondTheLimitIsShownAndKept() {
     // The limits hold for typing only; a longer value from the file survives.
     CTestProfile file;
     CSetting setting = EnabledSetting();
-    setting.WEB_PASS = std::string(40, 'w');
+    setting.FILTER_TYPE = 1;
+    setting.FILTER1 = std::string(70, 'w');
     setting.MAIL_LIST_COUNT = 12345;
     file.Store(1, setting);
     CTestDialog dialog(file.profile);
-    QLineEdit* edit = Edit(dialog, IDC_WEB_PASS);
-    QCOMPARE(edit->text(), QString(40, u'w'));
+    QLineEdit* edit = Edit(dialog, IDC_FILTER1);
+    QCOMPARE(edit->text(), QString(70, u'w'));
     QCOMPARE(Edit(dialog, IDC_LIST_COUNT)->text(), QStringLiteral("12345"));
     edit->end(false);
     TypeText(edit, QStringLiteral("x"));
-    QCOMPARE(edit->text(), QString(40, u'w'));
+    QCOMPARE(edit->text(), QString(70, u'w'));
     QTest::mouseClick(Button(dialog, IDC_UPDATE), Qt::LeftButton);
-    QCOMPARE(dialog.Settings()[1].WEB_PASS, std::string(40, 'w'));
+    QCOMPARE(dialog.Settings()[1].FILTER1, std::string(70, 'w'));
     QCOMPARE(dialog.Settings()[1].MAIL_LIST_COUNT, 12345);
 }
 
