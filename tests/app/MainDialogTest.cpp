@@ -62,6 +62,7 @@ private slots:
     void startsWithStoredSettings();
     void updateWritesOnlyTheSelectedSettingAndRenamesItsItem();
     void selectingAnotherSettingDropsUnsavedEdits();
+    void ctrlClickKeepsTheSelection();
     void numberFieldsStoreTheirDecimalValue_data();
     void numberFieldsStoreTheirDecimalValue();
     void editsCountCp932Bytes_data();
@@ -196,6 +197,19 @@ void MainDialogTest::selectingAnotherSettingDropsUnsavedEdits() {
     ClickListItem(dialog, 0);
     QCOMPARE(Edit(dialog, IDC_NAME)->text(), Utf8("新しい設定001"));
     QCOMPARE(dialog.Settings()[1].NAME, Sjis("新しい設定001"));
+}
+
+void MainDialogTest::ctrlClickKeepsTheSelection() {
+    CTestProfile file;
+    CTestDialog dialog(file.profile);
+    ClickListItem(dialog, 1);
+    Retype(Edit(dialog, IDC_NAME), QStringLiteral("typed"));
+    auto* list = dialog.ControlAs<QListWidget>(IDC_SETTING_LIST);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                      list->visualItemRect(list->item(1)).center());
+    QCOMPARE(list->selectedItems(), QList<QListWidgetItem*>{list->item(1)});
+    QCOMPARE(Edit(dialog, IDC_NAME)->text(), QStringLiteral("typed"));
+    QCOMPARE(Address(dialog), QStringLiteral("http://SERVER/002XXXXXXtoplist"));
 }
 
 void MainDialogTest::numberFieldsStoreTheirDecimalValue_data() {

@@ -86,6 +86,7 @@ private slots:
     void escapeAndCloseBoxAskTheSameQuestion_data();
     void escapeAndCloseBoxAskTheSameQuestion();
     void closeAnsweredYesEndsTheWindowAndTheServer();
+    void acceptErrorIsTold();
     void enterPressesOnlyAFocusedButton_data();
     void enterPressesOnlyAFocusedButton();
 };
@@ -262,6 +263,18 @@ void ServerControlTest::closeAnsweredYesEndsTheWindowAndTheServer() {
     QCOMPARE(dialog.boxes.size(), 1);
     QCOMPARE(dialog.boxes[0].text, kCloseQuestion);
     QVERIFY(!Accepts(port));
+}
+
+void ServerControlTest::acceptErrorIsTold() {
+    CTestProfile file;
+    CTestDialog dialog(file.profile);
+    SetPort(dialog, QString::number(FreePort()));
+    Press(dialog, IDC_START);
+    dialog.Listener().OnAccept(ECONNABORTED);
+    QCOMPARE(dialog.boxes.size(), 1);
+    QCOMPARE(dialog.boxes[0].text, Utf8("エラーが発生しました。") + QString::number(ECONNABORTED));
+    QCOMPARE(dialog.boxes[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QVERIFY(Running(dialog));
 }
 
 void ServerControlTest::enterPressesOnlyAFocusedButton_data() {

@@ -9,6 +9,7 @@
 #include "app/DialogTemplate.h"
 #include "app/DialogUnits.h"
 #include "app/LinkLabel.h"
+#include "app/ProfileApp.h"
 #include "app/Resource.h"
 
 namespace {
@@ -40,6 +41,7 @@ private slots:
     void linkLabelPaintsAFixedStrip();
     void linkLabelOpensOnPressOnly();
     void linkAddressIsTheDocumentation();
+    void settingsFileLivesBesideTheExecutable();
 };
 
 void WindowTest::dialogUnitsRoundLikeThePlatform_data() {
@@ -201,6 +203,13 @@ void WindowTest::linkAddressIsTheDocumentation() {
     QVERIFY(address.isLocalFile());
     QCOMPARE(QFileInfo(address.toLocalFile()).fileName(), QStringLiteral("README.md"));
     QVERIFY(QFileInfo::exists(address.toLocalFile()));
+}
+
+void WindowTest::settingsFileLivesBesideTheExecutable() {
+    CProfileApp app;
+    app.InitModuleDir();
+    QCOMPARE(QString::fromStdString(app.Profile().Path()),
+             QCoreApplication::applicationDirPath() + QStringLiteral("/tallwyn.stp"));
 }
 
 QTEST_MAIN(WindowTest)
