@@ -15,12 +15,15 @@ seconds=${1:-60}
 build=$root/build/fuzz
 artifacts=$root/fuzz/artifacts
 
+# Optimised but with asserts, as the sanitizers like it.
+mkdir -p "$build"
 if [ ! -f "$build/CMakeCache.txt" ]; then
     CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DTALLWYN_BUILD_FUZZ=ON \
         -DTALLWYN_BUILD_APP=OFF -DTALLWYN_BUILD_TESTS=OFF -DTALLWYN_BUILD_BENCH=OFF \
-        -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g" >/dev/null
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g" \
+        >"$build/configure.log" 2>&1 || { cat "$build/configure.log"; exit 1; }
 fi
-cmake --build "$build" -j 2 >/dev/null
+cmake --build "$build" -j 2 >"$build/build.log" 2>&1 || { tail -n 40 "$build/build.log"; exit 1; }
 
 targets=$(cat "$build/fuzz/targets.txt")
 [ -n "${FUZZ_ONLY:-}" ] && targets=$FUZZ_ONLY
