@@ -1,0 +1,370 @@
+// 500 requests in a row against a running tallwynd: refused ones, list pages, mail
+// pages, pages whose mail server is down, and clients that leave early. The server
+// must go on answering, with as many open descriptors as it had at the start.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "settings/Profile.h"
+#include "settings/Setting.h"
+
+namespace {
+
+constexpr int kRequests = 500;
+// Every wait of the test is bounded by this.
+constexpr int kWaitMs = 5000;
+constexpr std::size_t kBigBodyBytes = 1 << 20;
+
+int ListenOnLoopback() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+        ::listen(fd, 16) != 0) {
+        return -1;
+    }
+    return fd;
+}
+
+int PortOf(int fd) {
+    sockaddr_in local{};
+    socklen_t length = sizeof local;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
+    return ntohs(local.sin_port);
+}
+
+int ConnectTo(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(static_cast<uint16_t>(port));
+    peer.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&peer), sizeof peer) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool SendAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (n <= 0) {
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+// One line up to LF, read byte by byte (the peer's commands are short). False when the
+// connection ends or stays silent.
+bool ReadLine(int fd, std::string& line) {
+    line.clear();
+    char c;
+    for (;;) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, kWaitMs) <= 0 || ::recv(fd, &c, 1, 0) != 1) {
+            return false;
+        }
+        line += c;
+        if (c == '\n') {
+            return true;
+        }
+    }
+}
+
+// Everything until the other side closes; nothing more once limit bytes have come.
+std::string ReadToEnd(int fd, std::size_t limit = std::string::npos) {
+    std::string bytes;
+    char buffer[65536];
+    while (bytes.size() < limit) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, kWaitMs) <= 0) {
+            break;
+        }
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0) {
+            break;
+        }
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+    return bytes;
+}
+
+// A POP3 server that answers whatever is asked of one fixed mailbox of three
+// messages, the last a large one; tolerant of clients that stop anywhere.
+class Pop3Responder {
+public:
+    Pop3Responder() : m_listener(ListenOnLoopback()), m_thread([this] { Run(); }) {}
+    ~Pop3Responder() {
+        m_stop = true;
+        m_thread.join();
+        ::close(m_listener);
+    }
+    int Port() const { return PortOf(m_listener); }
+
+    static std::string Message(int number) {
+        std::string head = "Date: Wed, 1 May 2024 08:00:00 +0000\r\nSubject: ";
+        switch (number) {
+            case 1:
+                // "こんにちは" (hello) in ISO-2022-JP, as a base64 encoded word
+                return head + "=?ISO-2022-JP?B?GyRCJDMkcyRLJEEkTxsoQg==?=\r\n\r\nfirst text\r\n";
+            case 2:
+                return head + "second\r\n\r\nsecond text\r\n";
+            default: {
+                std::string body;
+                while (body.size() < kBigBodyBytes) {
+                    body += "a long line of the large message, sent chunk by chunk\r\n";
+                }
+                return head + "large\r\n\r\n" + body;
+            }
+        }
+    }
+
+private:
+    void Run() {
+        while (!m_stop) {
+            pollfd p{m_listener, POLLIN, 0};
+            if (::poll(&p, 1, 50) <= 0) {
+                continue;
+            }
+            const int fd = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd >= 0) {
+                Serve(fd);
+                ::close(fd);
+            }
+        }
+    }
+
+    void Serve(int fd) {
+        if (!SendAll(fd, "+OK ready\r\n")) {
+            return;
+        }
+        std::string line;
+        while (ReadLine(fd, line)) {
+            std::string answer = "+OK\r\n";
+            if (line.starts_with("STAT")) {
+                answer = "+OK 3 1100000\r\n";
+            } else if (line.starts_with("RETR")) {
+                const int number = std::atoi(line.c_str() + 5);
+                answer = number >= 1 && number <= 3 ? "+OK\r\n" + Message(number) + ".\r\n"
+                                                    : "-ERR no such message\r\n";
+            }
+            if (!SendAll(fd, answer) || line.starts_with("QUIT")) {
+                return;
+            }
+        }
+    }
+
+    int m_listener;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+// tallwynd serving the given settings file on a port of 127.0.0.1 it picks itself.
+// Its output goes to a file beside the settings, where it announces the port.
+class Tallwynd {
+public:
+    explicit Tallwynd(const std::string& settingsPath) {
+        const std::string outPath = settingsPath + ".out";
+        const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        if (out < 0) {
+            return;
+        }
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::dup2(out, STDOUT_FILENO);
+            ::dup2(out, STDERR_FILENO);
+            ::execl(TALLWYND_PATH, TALLWYND_PATH, "--settings", settingsPath.c_str(), "--bind",
+                    "127.0.0.1", "--port", "0", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(out);
+        // "tallwynd: serving http://127.0.0.1:PORT/..."
+        const std::string marker = "serving http://127.0.0.1:";
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+        while (m_pid > 0 && std::chrono::steady_clock::now() < deadline && Running()) {
+            std::ifstream file(outPath);
+            const std::string text((std::istreambuf_iterator<char>(file)),
+                                   std::istreambuf_iterator<char>());
+            const std::size_t at = text.find(marker);
+            if (at != std::string::npos && text.find('\n', at) != std::string::npos) {
+                m_port = std::atoi(text.c_str() + at + marker.size());
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    ~Tallwynd() {
+        if (m_pid <= 0) {
+            return;
+        }
+        ::kill(m_pid, SIGTERM);
+        for (int i = 0; i < kWaitMs / 10; ++i) {
+            if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ::kill(m_pid, SIGKILL);
+        ::waitpid(m_pid, nullptr, 0);
+    }
+
+    int Port() const { return m_port; }
+    bool Running() const { return m_pid > 0 && ::waitpid(m_pid, nullptr, WNOHANG) == 0; }
+    int OpenDescriptors() const {
+        int count = 0;
+        std::error_code error;
+        for (auto it = std::filesystem::directory_iterator("/proc/" + std::to_string(m_pid) + "/fd",
+                                                           error);
+             !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
+            ++count;
+        }
+        return count;
+    }
+
+private:
+    pid_t m_pid = -1;
+    int m_port = 0;
+};
+
+// One whole request; the answer until the server closes.
+std::string Fetch(int port, std::string_view path) {
+    const int fd = ConnectTo(port);
+    if (fd < 0) {
+        return "(no connection)";
+    }
+    SendAll(fd, "GET " + std::string(path) + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    std::string answer = ReadToEnd(fd);
+    ::close(fd);
+    return answer;
+}
+
+// Ways a browser leaves before the answer is complete.
+void LeaveEarly(int port, int way) {
+    const int fd = ConnectTo(port);
+    if (fd < 0) {
+        return;
+    }
+    switch (way) {
+        case 0:  // connects and goes
+            break;
+        case 1:  // half a request line
+            SendAll(fd, "GET /001pw1top");
+            break;
+        case 2:  // the whole head of a large page, then gone after its first bytes
+            SendAll(fd, "GET /001pw1mail003 HTTP/1.1\r\n\r\n");
+            ReadToEnd(fd, 1);
+            break;
+    }
+    ::close(fd);
+}
+
+class TempDir {
+public:
+    TempDir() {
+        char pattern[] = "/tmp/tallwyn-load-XXXXXX";
+        m_path = ::mkdtemp(pattern) != nullptr ? pattern : "";
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_path, ignored);
+    }
+    const std::string& Path() const { return m_path; }
+
+private:
+    std::string m_path;
+};
+
+void SaveSetting(CProfile& profile, int number, const std::string& pass,
+                 const std::string& server) {
+    CSetting setting;
+    setting.Load(profile, number);
+    setting.ENABLE = true;
+    setting.WEB_PASS = pass;
+    setting.MAIL_SERVER = server;
+    setting.MAIL_ACCOUNT = "alice";
+    setting.MAIL_PASS = "secret";
+    setting.MAIL_LIST_COUNT = 2;
+    ASSERT_TRUE(setting.Save(profile));
+}
+
+TEST(LoadTest, FiveHundredRequestsLeaveTheServerAnsweringWithItsDescriptors) {
+    Pop3Responder pop3;
+    TempDir dir;
+    CProfile profile(dir.Path() + "/tallwyn.stp");
+    SaveSetting(profile, 1, "pw1", "127.0.0.1:" + std::to_string(pop3.Port()));
+    // Setting 2's mail server is a port nobody listens on.
+    const int closed = ListenOnLoopback();
+    const int downPort = PortOf(closed);
+    ::close(closed);
+    SaveSetting(profile, 2, "pw2", "127.0.0.1:" + std::to_string(downPort));
+
+    Tallwynd server(profile.Path());
+    ASSERT_GT(server.Port(), 0) << "tallwynd did not announce its port";
+
+    const std::string footer = "<B>By Orrinwick</B></BODY></HTML>";
+    // One of every kind first, so that anything opened once for good is counted.
+    ASSERT_TRUE(Fetch(server.Port(), "/001pw1toplist").ends_with(footer));
+    ASSERT_TRUE(Fetch(server.Port(), "/002pw2toplist").ends_with("<BODY>"));
+    const int descriptors = server.OpenDescriptors();
+    ASSERT_GT(descriptors, 0);
+
+    int failures = 0;
+    for (int i = 0; i < kRequests && failures < 5; ++i) {
+        std::string answer;
+        bool ok = true;
+        switch (i % 6) {
+            case 0:
+                answer = Fetch(server.Port(), "/001wrongtoplist");
+                ok = answer.empty();
+                break;
+            case 1:
+                answer = Fetch(server.Port(), "/001pw1toplist");
+                ok = answer.ends_with(footer) && answer.find("mail002") != std::string::npos;
+                break;
+            case 2:
+                answer = Fetch(server.Port(), "/001pw1mail002");
+                ok = answer.ends_with(footer) && answer.find("second text") != std::string::npos;
+                break;
+            case 3:
+                answer = Fetch(server.Port(), "/002pw2mail001");
+                ok = answer.ends_with("<BODY>");
+                break;
+            default:
+                LeaveEarly(server.Port(), i % 3);
+                break;
+        }
+        if (!ok) {
+            ++failures;
+            ADD_FAILURE() << "request " << i << " got " << answer.size()
+                          << " bytes: " << answer.substr(0, 300);
+        }
+    }
+
+    EXPECT_TRUE(Fetch(server.Port(), "/001pw1mail001").ends_with(footer));
+    EXPECT_TRUE(server.Running());
+    EXPECT_EQ(server.OpenDescriptors(), descriptors);
+}
+
+}  // namespace
