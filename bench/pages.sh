@@ -1,0 +1,147 @@
+#!/usr/bin/env bash
+# Times tallwynd's pages against curl reading the same mail straight from the same
+# POP3 server, and watches tallwynd's memory.
+#
+#   bench/pages.sh [ROUNDS]      (default 7 rounds; the median is reported)
+#
+# Builds tallwynd (Release) in build/release, starts a throw-away Dovecot on 127.0.0.1
+# with a generated mailbox (20 mails of 200 KB, one of 2 MB and one of 20 MB of
+# ISO-2022-JP text), and tallwynd on a free port of 127.0.0.1, then measures
+#   - the list page with MAIL_LIST_COUNT 20 against curl fetching mails 1 to 20 over
+#     one connection;
+#   - the single-mail page of the 2 MB mail (no byte limit) against curl fetching it;
+#   - the same for the 20 MB mail, and tallwynd's peak resident memory (VmHWM) before
+#     and after it, which must not grow with the mail's size.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+rounds=${1:-7}
+build=$root/build/release
+
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTALLWYN_BUILD_APP=OFF \
+    -DTALLWYN_BUILD_TESTS=OFF -DTALLWYN_BUILD_BENCH=OFF >/dev/null
+cmake --build "$build" -j 2 --target tallwynd >/dev/null
+tallwynd=${TALLWYND:-$build/tallwynd/tallwynd}
+
+work=$(mktemp -d /tmp/tallwyn-pages.XXXXXX)
+chmod 755 "$work"  # Dovecot's unprivileged processes must reach the mailbox under it
+daemon_pid=
+cleanup() {
+    [ -n "$daemon_pid" ] && kill "$daemon_pid" 2>/dev/null && wait "$daemon_pid" 2>/dev/null
+    /usr/bin/python3 tools/pop3_fixture.py stop "$work/pop3" >/dev/null 2>&1 || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# The mailbox: messages 1-20 of 200 KB, 21 of 2 MB, 22 of 20 MB.
+pop3=$(/usr/bin/python3 - "$work/pop3" <<'PY'
+import os, sys, types, base64
+sys.path.insert(0, "tools")
+import pop3_fixture
+
+def jis_lines(size, seed):
+    # Lines as Japanese mail carries them: kana and kanji in ISO-2022-JP between ASCII.
+    out, n = [], 0
+    line_no = seed
+    while n < size:
+        pairs = bytes(0x24 + (line_no * 7 + k) % 0x20 if k % 2 == 0 else 0x21 + (line_no * 13 + k) % 0x5E
+                      for k in range(2 * 24))
+        line = b"\x1b$B" + pairs + b"\x1b(B line %d of the text\n" % line_no
+        out.append(line)
+        n += len(line)
+        line_no += 1
+    return b"".join(out)
+
+def message(number, size):
+    subject = base64.b64encode(b"\x1b$B%c%c$N%c%c\x1b(B" % (0x30 + number % 40, 0x21 + number, 0x25, 0x2d)).decode()
+    head = ("From: sender@example.jp\nTo: alice@example.jp\n"
+            "Date: Wed, 1 May 2024 08:00:00 +0000\n"
+            f"Subject: =?ISO-2022-JP?B?{subject}?=\nMIME-Version: 1.0\n"
+            "Content-Type: text/plain; charset=ISO-2022-JP\n"
+            "Content-Transfer-Encoding: 7bit\n\n").encode()
+    raw = head + jis_lines(size - len(head), number)
+    return types.SimpleNamespace(message=types.SimpleNamespace(as_bytes=lambda: raw))
+
+samples = [message(i, 200 * 1024) for i in range(1, 21)]
+samples += [message(21, 2 * 1024 * 1024), message(22, 20 * 1024 * 1024)]
+fixture = pop3_fixture.Pop3Fixture(sys.argv[1], samples="none")
+fixture.samples = samples
+fixture.start()
+print(fixture.address)
+PY
+)
+echo "Dovecot on $pop3; mailbox of 20 x 200 KB, 2 MB and 20 MB"
+
+settings=$work/tallwyn.stp
+printf 'secret\nbench\n' | "$tallwynd" set --settings "$settings" 1 ENABLE=1 \
+    MAIL_SERVER="$pop3" MAIL_ACCOUNT=alice MAIL_PASS=- WEB_PASS=- FILTER_TYPE=0 \
+    MAIL_LIMIT_ENABLE=0 MAIL_LIMIT_ENABLE2=0 MAIL_LIST_COUNT=20 >/dev/null
+"$tallwynd" --settings "$settings" --bind 127.0.0.1 --port 0 >"$work/tallwynd.out" 2>"$work/tallwynd.log" &
+daemon_pid=$!
+port=
+for _ in $(seq 100); do
+    port=$(sed -n 's|.*serving http://127\.0\.0\.1:\([0-9]*\)/.*|\1|p' "$work/tallwynd.out")
+    [ -n "$port" ] && break
+    sleep 0.05
+done
+[ -n "$port" ] || { echo "tallwynd did not start:"; cat "$work/tallwynd.log"; exit 1; }
+web=http://127.0.0.1:$port/001bench
+mail=pop3://127.0.0.1:${pop3#*:}
+
+# Microseconds one command takes, its output thrown away.
+elapsed() {
+    local start end
+    start=$(date +%s%N)
+    "$@" >/dev/null
+    end=$(date +%s%N)
+    echo $(((end - start) / 1000))
+}
+median() { sort -n | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : int((v[NR / 2] + v[NR / 2 + 1]) / 2)}'; }
+hwm() { awk '/^VmHWM/ {print $2}' "/proc/$daemon_pid/status"; }
+
+page() { curl -s --max-time 120 "$web$1"; }
+pop() { curl -s --max-time 120 -u alice:secret "$mail/$1"; }
+
+# Check once that the pages are whole and that curl used one connection for 20 mails.
+footer='<B>By Orrinwick</B></BODY></HTML>'
+list=$(page toplist | tr -d '\0')
+rows=$(grep -o "<A HREF=" <<<"$list" | wc -l)
+[ "$rows" -eq 20 ] && [[ $list == *"$footer" ]] || { echo "list page incomplete ($rows rows)"; exit 1; }
+connects=$(curl -s -u alice:secret -w '%{num_connects}\n' -o /dev/null "$mail/[1-20]" | awk '{s += $1} END {print s}')
+[ "$connects" -eq 1 ] || { echo "curl made $connects connections for 20 mails"; exit 1; }
+bytes_list=$(page toplist | wc -c); bytes_list_pop=$(pop "[1-20]" | wc -c)
+bytes_2m=$(page mail021 | wc -c); bytes_2m_pop=$(pop 21 | wc -c)
+[[ $(page mail021 | tail -c ${#footer}) == "$footer" ]] || { echo "2 MB page incomplete"; exit 1; }
+
+declare -A t
+for _ in $(seq "$rounds"); do
+    t[list]+="$(elapsed page toplist) "
+    t[list_pop]+="$(elapsed pop "[1-20]") "
+    t[mail2]+="$(elapsed page mail021) "
+    t[mail2_pop]+="$(elapsed pop 21) "
+done
+peak_small=$(hwm)
+big_rounds=$(((rounds + 1) / 2))
+for _ in $(seq "$big_rounds"); do
+    t[mail20]+="$(elapsed page mail022) "
+    t[mail20_pop]+="$(elapsed pop 22) "
+done
+peak_big=$(hwm)
+bytes_20m=$(page mail022 | wc -c); bytes_20m_pop=$(pop 22 | wc -c)
+
+m() { tr ' ' '\n' <<<"${t[$1]}" | grep . | median; }
+ms() { awk -v us="$1" 'BEGIN {printf "%.1f", us / 1000}'; }
+printf '\n%-44s %10s %12s\n' "measure (median of $rounds; 20 MB: $big_rounds)" "ms" "bytes"
+printf '%-44s %10s %12s\n' "list page, 20 mails of 200 KB (tallwynd)" "$(ms "$(m list)")" "$bytes_list"
+printf '%-44s %10s %12s\n' "curl RETR 1..20, one connection" "$(ms "$(m list_pop)")" "$bytes_list_pop"
+printf '%-44s %10s %12s\n' "single-mail page, 2 MB (tallwynd)" "$(ms "$(m mail2)")" "$bytes_2m"
+printf '%-44s %10s %12s\n' "curl RETR 21 (2 MB)" "$(ms "$(m mail2_pop)")" "$bytes_2m_pop"
+printf '%-44s %10s %12s\n' "single-mail page, 20 MB (tallwynd)" "$(ms "$(m mail20)")" "$bytes_20m"
+printf '%-44s %10s %12s\n' "curl RETR 22 (20 MB)" "$(ms "$(m mail20_pop)")" "$bytes_20m_pop"
+printf '%-44s %10s\n' "tallwynd VmHWM after list and 2 MB pages" "${peak_small} kB"
+printf '%-44s %10s\n' "tallwynd VmHWM after 20 MB pages" "${peak_big} kB"
+echo
+awk -v a="$(m list)" -v b="$(m list_pop)" 'BEGIN {printf "list page / curl:        %.2f  (target <= 1.30)\n", a / b}'
+awk -v a="$(m mail2)" -v b="$(m mail2_pop)" 'BEGIN {printf "single-mail page / curl: %.2f  (target <= 1.50)\n", a / b}'
+awk -v p="$peak_big" -v s="$peak_small" \
+    'BEGIN {printf "peak memory:             %.1f MB (target < 16), %+d kB from 2 MB to 20 MB\n", p / 1024, p - s}'
