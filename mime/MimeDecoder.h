@@ -4,7 +4,8 @@
 #include <string>
 #include <string_view>
 
-// Results of the decoders are cut at this many bytes.
+// Results of the decoders are cut at this many bytes; DecodeJis leaves out a
+// Shift_JIS pair or a CR LF of its own making that does not fit whole.
 constexpr std::size_t kDecodeLimit = 65535;
 
 // Stateless converters between the mail's transfer forms and the page's Shift_JIS.
