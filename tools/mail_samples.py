@@ -99,7 +99,8 @@ def test_samples() -> list:
     samples.append(
         Sample("attachment", _head(mixed, 4, ("Lab Robot", "robot@example.org"),
                                    ("Taro Yamada", "taro@example.jp"), "Measurement data"),
-               shown=["The measurements are attached (1 MB)."]))
+               shown=["The measurements are attached (1 MB)."],
+               hidden=["measurements.bin", attachment.get_payload()[:60]]))
 
     words = " ".join(f"word{i:04d}" for i in range(1, 151))  # 1349 bytes on one line
     long_line = f"Start of a long line: {words} end of the long line."
