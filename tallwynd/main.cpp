@@ -301,6 +301,10 @@ int main(int argc, char** argv) {
                 "words);\nMAIL_SERVER is HOST or HOST:PORT. Values are UTF-8 and stored as "
                 "Shift_JIS.");
     app.require_subcommand(0, 1);
+    app.failure_message([](const CLI::App*, const CLI::Error& e) {
+        return "tallwynd: " + std::string(e.what()) +
+               "\nRun 'tallwynd --help' for more information.\n";
+    });
 
     try {
         app.parse(argc, argv);
