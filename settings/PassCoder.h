@@ -1,5 +1,6 @@
 #pragma once
 
+#include <random>
 #include <string>
 #include <string_view>
 
@@ -16,19 +17,32 @@ public:
     CPassCoder();
     virtual ~CPassCoder() = default;
 
+    // Always kEncodedLength characters, none of them zero, a line break or white
+    // space. Only the first kMaxPasswordLength bytes of a longer password are kept:
+    // more pairs would overwrite the length mark and the filler the entries come from.
     std::string Encode(std::string_view password);
     // A value that is not a scrambled form (shorter than 100 characters, or with a
-    // length mark out of range) gives the empty password.
+    // length mark out of range) gives the empty password. Characters after the
+    // first 100 are ignored.
     std::string Decode(std::string_view stored) const;
 
+    // entry is taken modulo kEntries (see EntryOf), so any int selects an entry.
     void EncodeByte(unsigned char c, int entry, unsigned char& high, unsigned char& low) const;
     unsigned char DecodeByte(unsigned char high, unsigned char low, int entry) const;
 
     static constexpr int kEntries = 9;
+
+    // The table entry a character selects: its code as a signed byte, modulo 9. The
+    // filler written by Encode (A to y) is positive; a hand-edited character from 0x80
+    // up is negative, and its negative remainder is moved up by 9 into 0..8.
+    static int EntryOf(unsigned char code);
 
 private:
     unsigned char m_highOffset[kEntries];
     unsigned char m_lowOffset[kEntries];
     unsigned char m_mask[kEntries];
     unsigned char m_shift[kEntries];
+    // The filler's source, one per coder and seeded apart from every other coder,
+    // so two saves in the same millisecond still differ.
+    std::minstd_rand m_random;
 };

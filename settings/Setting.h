@@ -19,7 +19,9 @@ public:
     // each key the file lacks. Marks the record loaded.
     void Load(const CProfile& profile, int settingNumber);
     // Writes every field but number to the section of number, in one atomic replace
-    // of the file. Returns false (file untouched) when it could not be written.
+    // of the file. Returns false (file untouched) when it could not be written, and
+    // when a field holds a line break, which the file cannot store. Passwords longer
+    // than CPassCoder::kMaxPasswordLength bytes are stored cut to that length.
     [[nodiscard]] bool Save(CProfile& profile) const;
 
     // True once Load has filled the record; slots never loaded are never served.

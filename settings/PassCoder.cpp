@@ -1,0 +1,106 @@
+#include "settings/PassCoder.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+
+namespace {
+
+// The table. Each high offset sits so far above the lowest value (c >> shift) takes,
+// -128 >> shift, and each low offset is a letter, that every character EncodeByte
+// makes is 'A' (0x41) or above: never a zero byte, a control byte, white space, a
+// quote, ';', '=' or '#', so the scrambled form passes any INI reader whole. A shift
+// of 1 would spread the high character over 128 values and cannot keep that promise,
+// so the shifts run from 2 to 7. Changing any value makes stored passwords unreadable.
+constexpr unsigned char kHighOffset[CPassCoder::kEntries] = {'Q', 'k', 'W', 'R', 'c',
+                                                             't', 'x', 'v', 'g'};
+constexpr unsigned char kLowOffset[CPassCoder::kEntries] = {'d', 'B', 'm', 'f', 'T',
+                                                            'q', 'A', 'J', 'Z'};
+constexpr unsigned char kShift[CPassCoder::kEntries] = {3, 2, 5, 4, 6, 2, 7, 3, 5};
+
+// Filler characters run from 'A' over kFillerRange codes, so 'A' to 'y'.
+constexpr char kFillerFirst = 'A';
+constexpr unsigned kFillerRange = 57;
+
+int NormalEntry(int entry) {
+    const int e = entry % CPassCoder::kEntries;
+    return e < 0 ? e + CPassCoder::kEntries : e;
+}
+
+std::uint_fast32_t FreshSeed() {
+    static std::atomic<std::uint_fast32_t> counter{0};
+    const auto ticks =
+        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    const std::uint64_t mixed =
+        ticks ^ (ticks >> 32) ^ (counter.fetch_add(1) * UINT64_C(0x9E3779B97F4A7C15));
+    return static_cast<std::uint_fast32_t>(mixed ^ (mixed >> 32));
+}
+
+}  // namespace
+
+CPassCoder::CPassCoder() : m_random(FreshSeed()) {
+    for (int e = 0; e < kEntries; ++e) {
+        m_highOffset[e] = kHighOffset[e];
+        m_lowOffset[e] = kLowOffset[e];
+        m_shift[e] = kShift[e];
+        m_mask[e] = static_cast<unsigned char>((1u << kShift[e]) - 1);
+    }
+}
+
+int CPassCoder::EntryOf(unsigned char code) {
+    return NormalEntry(static_cast<signed char>(code) % kEntries);
+}
+
+void CPassCoder::EncodeByte(unsigned char c, int entry, unsigned char& high,
+                            unsigned char& low) const {
+    const int e = NormalEntry(entry);
+    // The shift copies the sign bit in, so the high part keeps the byte's upper bits.
+    const int upper = static_cast<signed char>(c) >> m_shift[e];
+    high = static_cast<unsigned char>(upper + m_highOffset[e]);
+    low = static_cast<unsigned char>((c & m_mask[e]) + m_lowOffset[e]);
+}
+
+unsigned char CPassCoder::DecodeByte(unsigned char high, unsigned char low, int entry) const {
+    const int e = NormalEntry(entry);
+    const unsigned upper = static_cast<unsigned char>(high - m_highOffset[e]);
+    const unsigned lower = static_cast<unsigned char>(low - m_lowOffset[e]) & m_mask[e];
+    return static_cast<unsigned char>((upper << m_shift[e]) | lower);
+}
+
+std::string CPassCoder::Encode(std::string_view password) {
+    password = password.substr(0, kMaxPasswordLength);
+    std::string form(kEncodedLength, '\0');
+    for (char& c : form) {
+        c = static_cast<char>(kFillerFirst + m_random() % kFillerRange);
+    }
+    form[kLengthMarkPos] = static_cast<char>(kFillerFirst + password.size());
+    for (std::size_t k = 0; k < password.size(); ++k) {
+        // The entry comes from the filler at the far end, read before the pair is
+        // written; for up to 33 bytes the pairs never reach it.
+        const int e = EntryOf(static_cast<unsigned char>(form[kEncodedLength - 1 - k]));
+        unsigned char high;
+        unsigned char low;
+        EncodeByte(static_cast<unsigned char>(password[k]), e, high, low);
+        form[2 * k] = static_cast<char>(high);
+        form[2 * k + 1] = static_cast<char>(low);
+    }
+    return form;
+}
+
+std::string CPassCoder::Decode(std::string_view stored) const {
+    if (stored.size() < static_cast<std::size_t>(kEncodedLength)) {
+        return {};
+    }
+    const int n = static_cast<signed char>(stored[kLengthMarkPos]) - kFillerFirst;
+    if (n < 0 || n > kMaxPasswordLength) {
+        return {};
+    }
+    std::string password;
+    password.reserve(static_cast<std::size_t>(n));
+    for (int k = 0; k < n; ++k) {
+        const int e = EntryOf(static_cast<unsigned char>(stored[kEncodedLength - 1 - k]));
+        password += static_cast<char>(DecodeByte(static_cast<unsigned char>(stored[2 * k]),
+                                                 static_cast<unsigned char>(stored[2 * k + 1]), e));
+    }
+    return password;
+}
