@@ -29,6 +29,9 @@ void OnStopSignal(int signalNumber) {
     errno = savedErrno;
 }
 
+}  // namespace
+
+// Routes SIGINT and SIGTERM into a self-pipe while it lives.
 class CStopSignals {
 public:
     CStopSignals() {
@@ -66,29 +69,35 @@ private:
     struct sigaction m_oldTerm {};
 };
 
-}  // namespace
+CServer::CServer(const CSettingTable& settings) : m_listener(settings) {}
+
+CServer::~CServer() = default;
 
 int CServer::Start(int port, const char* address) {
     int error = m_listener.Create(port, address);
     if (error == 0) {
         error = m_listener.Listen(5);
     }
+    if (error == 0) {
+        m_signals = std::make_unique<CStopSignals>();
+        if (!m_signals->Ok()) {
+            error = errno;
+        }
+    }
     if (error != 0) {
+        m_signals.reset();
         m_listener.Close();
     }
     return error;
 }
 
 int CServer::Run() {
-    CStopSignals signals;
-    if (!signals.Ok()) {
-        int error = errno;
-        m_listener.Close();
-        return error;
+    if (!m_signals) {
+        return EBADF;  // not started
     }
     int result = 0;
     while (!g_stopRequested) {
-        pollfd fds[2] = {{m_listener.Handle(), POLLIN, 0}, {signals.ReadFd(), POLLIN, 0}};
+        pollfd fds[2] = {{m_listener.Handle(), POLLIN, 0}, {m_signals->ReadFd(), POLLIN, 0}};
         int ready = poll(fds, 2, -1);
         if (ready < 0) {
             if (errno == EINTR) {
@@ -109,5 +118,6 @@ int CServer::Run() {
         }
     }
     m_listener.Close();
+    m_signals.reset();
     return result;
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <functional>
+#include <memory>
 
 #include "gateway/ListenSocket.h"
 
@@ -8,12 +8,18 @@
 // poll loop until SIGINT or SIGTERM. A stop signal that arrives while a request is
 // being served takes effect when that request is done; a second one ends the
 // process at once.
+class CStopSignals;
+
 class CServer {
 public:
-    explicit CServer(const CSettingTable& settings) : m_listener(settings) {}
+    explicit CServer(const CSettingTable& settings);
+    ~CServer();
+    CServer(const CServer&) = delete;
+    CServer& operator=(const CServer&) = delete;
 
-    // Creates the listener on port (0: any free one) and address (nullptr: all) and
-    // starts listening. Returns 0, or the errno of the failure.
+    // Creates the listener on port (0: any free one) and address (nullptr: all),
+    // starts listening and takes over SIGINT and SIGTERM, so that a stop signal
+    // from then on ends Run normally. Returns 0, or the errno of the failure.
     int Start(int port, const char* address);
     int Port() const { return m_listener.Port(); }
     CListenSocket& Listener() { return m_listener; }
@@ -24,4 +30,5 @@ public:
 
 private:
     CListenSocket m_listener;
+    std::unique_ptr<CStopSignals> m_signals;
 };
