@@ -38,6 +38,11 @@ class Sample:
         """The subject as a mail reader decodes it."""
         return str(make_header(decode_header(self.message["Subject"])))
 
+    @property
+    def subject_is_encoded(self) -> bool:
+        """Whether the subject went out as encoded words (anything but ASCII does)."""
+        return isinstance(self.message["Subject"], Header)
+
 
 def _jis_text(text: str) -> MIMEText:
     return MIMEText(text, "plain", JIS)

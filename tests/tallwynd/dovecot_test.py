@@ -21,10 +21,8 @@ def cp932(text: str) -> bytes:
 
 def expected_row(number: int, sample) -> bytes:
     """A list-page row. A subject that is not an encoded word keeps its line's CR LF."""
-    raw = sample.message["Subject"]
-    encoded = str(raw).lstrip().lower().startswith("=?iso-2022-jp?b?")
     return (b"<A HREF='001pwmail%03d'>" % number + cp932(sample.subject) +
-            (b"" if encoded else b"\r\n") + b" </A><BR>")
+            (b"" if sample.subject_is_encoded else b"\r\n") + b" </A><BR>")
 
 
 class DovecotTest(unittest.TestCase):
