@@ -17,9 +17,14 @@ last_port=8099
 web_pass=demo
 
 echo "==> building tallwynd (Release, in $build)"
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTALLWYN_BUILD_APP=OFF \
-    -DTALLWYN_BUILD_TESTS=OFF -DTALLWYN_BUILD_BENCH=OFF >/dev/null
-cmake --build "$build" -j "$(nproc)" --target tallwynd
+mkdir -p "$build"
+if ! { cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTALLWYN_BUILD_APP=OFF \
+        -DTALLWYN_BUILD_TESTS=OFF -DTALLWYN_BUILD_BENCH=OFF &&
+        cmake --build "$build" -j "$(nproc)" --target tallwynd; } >"$build/build.log" 2>&1; then
+    tail -n 30 "$build/build.log" >&2
+    echo "demo.sh: the build failed; the whole log is in $build/build.log" >&2
+    exit 1
+fi
 tallwynd=$build/tallwynd/tallwynd
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tallwyn-demo.XXXXXX")

@@ -117,7 +117,25 @@ bool IsPathSafe(char c) {
 }
 
 std::string Quoted(std::string_view utf8) {
-    return "\"" + std::string(utf8) + "\"";
+    std::string quoted(1, '"');
+    quoted.append(utf8);
+    quoted += '"';
+    return quoted;
+}
+
+// A field's value for display, UTF-8; passwords only say whether they are set.
+std::string DisplayValue(const CSetting& setting, const KeyInfo& info) {
+    switch (info.kind) {
+        case Kind::Flag:
+            return std::string(1, setting.*info.flag ? '1' : '0');
+        case Kind::Number:
+            return std::to_string(setting.*info.number);
+        case Kind::Password:
+        case Kind::WebPassword:
+            return std::string((setting.*info.text).empty() ? "(empty)" : "(set)");
+        default:
+            return Cp932ToUtf8Lossy(setting.*info.text);
+    }
 }
 
 std::string CheckServer(std::string_view value) {
@@ -254,25 +272,9 @@ std::string CSettingEditor::Set(std::string_view key, std::string_view utf8Value
 std::string CSettingEditor::Show(const CSetting& setting) {
     std::string out;
     for (const auto& info : KeyTable()) {
-        std::string value;
-        switch (info.kind) {
-            case Kind::Flag:
-                value = setting.*info.flag ? "1" : "0";
-                break;
-            case Kind::Number:
-                value = std::to_string(setting.*info.number);
-                break;
-            case Kind::Password:
-            case Kind::WebPassword:
-                value = (setting.*info.text).empty() ? "(empty)" : "(set)";
-                break;
-            default:
-                value = Cp932ToUtf8Lossy(setting.*info.text);
-                break;
-        }
         std::string key(info.key);
         key.resize(std::max<std::size_t>(key.size() + 2, 20), ' ');
-        out += "  " + key + value + "\n";
+        out += "  " + key + DisplayValue(setting, info) + "\n";
     }
     return out;
 }
