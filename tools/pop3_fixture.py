@@ -2,7 +2,7 @@
 """A throwaway Dovecot POP3 server on 127.0.0.1 for the tests and the demo.
 
     pop3_fixture.py start DIR [--samples test|demo|none] [--user U] [--password P]
-        Creates DIR with a Dovecot configuration (POP3 only, no TLS, plain-text
+        Creates DIR (new or empty) with a Dovecot configuration (POP3 only, no TLS, plain-text
         passwords, a maildir with the sample mails), starts Dovecot on a free port,
         waits until it greets, and prints HOST:PORT.
     pop3_fixture.py stop DIR
@@ -151,9 +151,9 @@ service anvil {{
 
     def _prepare(self) -> None:
         os.makedirs(self.directory, exist_ok=True)
+        if os.listdir(self.directory):
+            raise FixtureError(f"{self.directory} is not empty; give a new directory")
         self._check_reachable()
-        if os.path.exists(self._path("run", "master.pid")):
-            raise FixtureError(f"{self.directory} already holds a server; stop it first")
         # Dovecot's unprivileged processes must reach their sockets and the mailbox.
         os.chmod(self.directory, 0o755)
         for sub in ("run", "state"):
@@ -209,7 +209,11 @@ service anvil {{
                 out.seek(0)
                 output = out.read()
             if run.returncode == 0:
-                self._wait_greeting(deadline)
+                try:
+                    self._wait_greeting(deadline)
+                except FixtureError:
+                    self.stop()
+                    raise
                 return self
             # Someone took the port between the probe and Dovecot's bind: try another.
             if "Address already in use" not in output:
