@@ -272,9 +272,12 @@ std::string CSettingEditor::Set(std::string_view key, std::string_view utf8Value
 std::string CSettingEditor::Show(const CSetting& setting) {
     std::string out;
     for (const auto& info : KeyTable()) {
+        std::string value = DisplayValue(setting, info);
         std::string key(info.key);
-        key.resize(std::max<std::size_t>(key.size() + 2, 20), ' ');
-        out += "  " + key + DisplayValue(setting, info) + "\n";
+        if (!value.empty()) {
+            key.resize(std::max<std::size_t>(key.size() + 2, 20), ' ');
+        }
+        out += "  " + key + value + "\n";
     }
     return out;
 }

@@ -72,7 +72,7 @@ class SetAndShowTest(unittest.TestCase):
         self.assertEqual(shown.returncode, 0, shown.stderr)
         for key, value in values.items():
             expected = "(set)" if key.endswith("_PASS") else value
-            self.assertRegex(shown.stdout, rf"\n  {key} +{re.escape(expected)}\n")
+            self.assertRegex(shown.stdout, rf"\n  {key} *{re.escape(expected)}\n")
         for secret in ("webpw-7", "mailpw-9"):
             self.assertNotIn(secret, shown.stdout)
             self.assertNotIn(secret.encode(), self.file_bytes())
