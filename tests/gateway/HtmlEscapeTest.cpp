@@ -22,6 +22,7 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"AllFive", "&<>\"'", "&amp;&lt;&gt;&quot;&#39;"},
         Case{"Markup", "<script>alert(1)</script>", "&lt;script&gt;alert(1)&lt;/script&gt;"},
         Case{"AlreadyEscapedAgain", "&amp;", "&amp;amp;"},
+        Case{"PlainRunsAround", "ab<c>'d", "ab&lt;c&gt;&#39;d"},
         // "ソ" (0x83 0x5C) and "表" (0x95 0x5C): trail bytes are never markup.
         Case{"ShiftJisUntouched", "\x83\x5C\x95\x5C\x82\xA0", "\x83\x5C\x95\x5C\x82\xA0"},
         Case{"LineBreaksUntouched", "a\r\nb\r", "a\r\nb\r"}),
