@@ -1,0 +1,165 @@
+#include "gateway/Pop3Dialogue.h"
+
+#include <cstdio>
+
+#include "gateway/ListPage.h"
+#include "gateway/MailPage.h"
+#include "gateway/MailServerAddress.h"
+#include "gateway/PageWriter.h"
+#include "gateway/RequestRoute.h"
+#include "mime/DecimalValue.h"
+#include "settings/Setting.h"
+#include "transport/MyException.h"
+
+namespace {
+
+constexpr std::string_view kOk = "+OK";
+
+}  // namespace
+
+CPop3Dialogue::CPop3Dialogue(const CSetting& setting, CPageWriter& page, int timeoutMs)
+    : m_setting(setting), m_page(page), m_timeoutMs(timeoutMs), m_reply(kReplyBufferSize) {}
+
+CPop3Dialogue::~CPop3Dialogue() {
+    m_mail.Close();
+}
+
+void CPop3Dialogue::Run(const CRequestRoute& route) {
+    Connect();
+    Login();
+    const int count = Count();
+    if (route.page == CRequestRoute::kList) {
+        RunListPage(route, count);
+    } else {
+        RunMailPage(route.messageNumber);
+    }
+    Quit();
+    m_page.Send(kPageFooter);
+    m_mail.Close();
+}
+
+void CPop3Dialogue::Connect() {
+    const auto address = ParseMailServer(m_setting.MAIL_SERVER);
+    if (!address || m_mail.Connect(address->host.c_str(), address->port, m_timeoutMs) < 0) {
+        throw CMyException(ERR_CONNECT);
+    }
+    // The greeting's content is not examined; only its arrival counts.
+    ReadAnswerLine();
+}
+
+void CPop3Dialogue::Login() {
+    Command("USER " + m_setting.MAIL_ACCOUNT + "\r\n");
+    if (!ReadLine().starts_with(kOk)) {
+        throw CMyException(ERR_LOGIN);
+    }
+    Command("PASS " + m_setting.MAIL_PASS + "\r\n");
+    if (!ReadLine().starts_with(kOk)) {
+        throw CMyException(ERR_LOGIN);
+    }
+}
+
+int CPop3Dialogue::Count() {
+    Command("STAT\r\n");
+    const std::string_view reply = ReadLine();
+    if (!reply.starts_with(kOk)) {
+        throw CMyException(ERR_RETRIEVE);
+    }
+    return DecimalValue(reply.substr(kOk.size()));
+}
+
+void CPop3Dialogue::RunListPage(const CRequestRoute& route, int count) {
+    CListPage list(m_setting, route.settingText, route.passText);
+    for (int number = 1; number <= count && list.WantsMore(); ++number) {
+        list.BeginMessage(number);
+        char retr[32];
+        std::snprintf(retr, sizeof retr, "RETR %d\r\n", number);
+        Command(retr);
+        bool complete = false;
+        while (!complete) {
+            m_chunk.clear();
+            complete = list.FeedLine(ReadAnswerLine(), m_chunk);
+            m_page.Append(m_chunk);
+        }
+    }
+    if (list.Listed() == 0) {
+        m_page.Append(CListPage::kEmptyText);
+    }
+}
+
+void CPop3Dialogue::RunMailPage(int messageNumber) {
+    CMailPage mail(m_setting);
+    char retr[32];
+    std::snprintf(retr, sizeof retr, "RETR %d\r\n", messageNumber);
+    Command(retr);
+    for (;;) {
+        m_chunk.clear();
+        const CMailPage::Step step = mail.FeedLine(ReadAnswerLine(), m_chunk);
+        if (step == CMailPage::kNotFound) {
+            throw CMyException(ERR_RETRIEVE);
+        }
+        m_page.Append(m_chunk);
+        if (step == CMailPage::kDone) {
+            return;
+        }
+    }
+}
+
+void CPop3Dialogue::Quit() {
+    Command("QUIT\r\n");
+    // The reply's content is not examined; after a single-mail page that stopped at
+    // the end of its part this line may even be the rest of the message.
+    ReadLine();
+}
+
+void CPop3Dialogue::Command(std::string_view text) {
+    m_page.Flush();
+    m_mail.SendBytes(text.data(), static_cast<int>(text.size()), 0, m_timeoutMs);
+}
+
+std::string_view CPop3Dialogue::ReadLine() {
+    if (!m_mail.HasBufferedLine()) {
+        m_page.Flush();
+    }
+    char* buffer = m_reply.data();
+    int n = m_mail.ReceiveUntil(buffer, kReplyBufferSize, 0, m_timeoutMs, '\n');
+    if (n <= 0) {
+        return {};
+    }
+    std::string_view piece(buffer, static_cast<std::size_t>(n));
+    if (piece.back() == '\n') {
+        return piece;
+    }
+    // A line longer than the buffer comes in pieces. Its first piece is kept with the
+    // line's own end, so the page machines still see one whole line; the bytes between
+    // are dropped (the decoders would cut the line there anyway).
+    m_longLine.assign(piece);
+    char previous = piece.back();
+    std::string_view ending;
+    for (;;) {
+        if (!m_mail.HasBufferedLine()) {
+            m_page.Flush();
+        }
+        n = m_mail.ReceiveUntil(buffer, kReplyBufferSize, 0, m_timeoutMs, '\n');
+        if (n <= 0) {
+            break;
+        }
+        piece = std::string_view(buffer, static_cast<std::size_t>(n));
+        if (piece.back() == '\n') {
+            const char beforeLf = piece.size() >= 2 ? piece[piece.size() - 2] : previous;
+            ending = beforeLf == '\r' ? "\r\n" : "\n";
+            break;
+        }
+        previous = piece.back();
+    }
+    m_longLine.resize(m_longLine.size() - ending.size());
+    m_longLine += ending;
+    return m_longLine;
+}
+
+std::string_view CPop3Dialogue::ReadAnswerLine() {
+    const std::string_view line = ReadLine();
+    if (line.empty()) {
+        throw CMyException(ERR_NO_RESPONSE);
+    }
+    return line;
+}

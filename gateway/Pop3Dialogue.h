@@ -1,0 +1,61 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "transport/BlockingSocket.h"
+
+class CPageWriter;
+class CSetting;
+struct CRequestRoute;
+
+// The client side of one POP3 session behind one page request: connect to the
+// setting's MAIL_SERVER, USER, PASS, STAT, the page's RETRs, QUIT, then the page
+// footer. Messages are never deleted or marked. A fresh session serves every request.
+class CPop3Dialogue {
+public:
+    // POP3 reply lines are read into a buffer of this size.
+    static constexpr int kReplyBufferSize = 65536;
+
+    // "<BR><BR><B>By Orrinwick</B></BODY></HTML>": sent only after a clean QUIT exchange.
+    static constexpr std::string_view kPageFooter = "<BR><BR><B>By Orrinwick</B></BODY></HTML>";
+
+    // timeoutMs bounds the connection attempt and every wait for the mail server and
+    // the browser. The setting and the page writer must outlive the dialogue.
+    CPop3Dialogue(const CSetting& setting, CPageWriter& page, int timeoutMs);
+    CPop3Dialogue(const CPop3Dialogue&) = delete;
+    CPop3Dialogue& operator=(const CPop3Dialogue&) = delete;
+    // Closes the mail-server connection, whatever became of the dialogue.
+    ~CPop3Dialogue();
+
+    // Runs the whole dialogue and writes the page body and footer for route (a list or
+    // single-mail request). Raises CMyException; the page then stays cut where it was.
+    void Run(const CRequestRoute& route);
+
+private:
+    void Connect();
+    void Login();
+    int Count();
+    void RunListPage(const CRequestRoute& route, int count);
+    void RunMailPage(int messageNumber);
+    void Quit();
+
+    // Sends a command; chunks gathered for the browser go out first, since the mail
+    // server may keep us waiting.
+    void Command(std::string_view text);
+    // Reads one reply line, with its line end. Returns an empty view when the stream
+    // gave no byte (it has no connection). Chunks gathered for the browser go out
+    // first unless the line is already at hand.
+    std::string_view ReadLine();
+    // ReadLine for a line that must come: an empty read raises ERR_NO_RESPONSE.
+    std::string_view ReadAnswerLine();
+
+    const CSetting& m_setting;
+    CPageWriter& m_page;
+    int m_timeoutMs;
+    CBlockingSocket m_mail;
+    std::vector<char> m_reply;
+    std::string m_longLine;  // a line longer than the reply buffer, put back together
+    std::string m_chunk;     // page text made from the current line
+};

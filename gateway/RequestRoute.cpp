@@ -1,0 +1,80 @@
+#include "gateway/RequestRoute.h"
+
+#include "mime/DecimalValue.h"
+
+namespace {
+
+constexpr std::string_view kGetPrefix = "GET /";
+constexpr std::string_view kListWord = "toplist";
+constexpr std::string_view kMailWord = "mail";
+// The page word is the last this many bytes before the blank that precedes "HTTP".
+constexpr std::size_t kPageWordLength = 7;
+// "HTTP" must stand at least this far into the path: three digits and a six-byte
+// page word ("mail01") at the least, plus the byte before "HTTP".
+constexpr std::size_t kMinHttpPos = 10;
+constexpr std::size_t kSettingTextLength = 3;
+
+}  // namespace
+
+CRequestRoute ParseRequestLine(std::string_view requestLine) {
+    CRequestRoute route;
+    if (!requestLine.starts_with(kGetPrefix)) {
+        return route;
+    }
+    const std::string_view rest = requestLine.substr(kGetPrefix.size());
+    const std::size_t httpPos = rest.find("HTTP");
+    if (httpPos == std::string_view::npos || httpPos < kMinHttpPos) {
+        return route;
+    }
+    route.settingText = rest.substr(0, kSettingTextLength);
+    route.settingNumber = DecimalValue(route.settingText);
+
+    // Whatever byte stands just before "HTTP" (normally the blank) is dropped.
+    const std::string_view between =
+        rest.substr(kSettingTextLength, httpPos - 1 - kSettingTextLength);
+    const std::size_t wordStart =
+        between.size() > kPageWordLength ? between.size() - kPageWordLength : 0;
+    const std::string_view pageWord = between.substr(wordStart);
+    route.passText = between.substr(0, wordStart);
+
+    if (pageWord == kListWord) {
+        route.page = CRequestRoute::kList;
+    } else if (pageWord.starts_with(kMailWord)) {
+        route.page = CRequestRoute::kMail;
+        route.messageNumber = DecimalValue(pageWord.substr(kMailWord.size()));
+    }
+    return route;
+}
+
+CRequestRoute RouteRequest(std::string_view requestLine, const CSettingTable& settings) {
+    CRequestRoute route = ParseRequestLine(requestLine);
+    if (route.Refused()) {
+        return route;
+    }
+    // Only settings 1 and 2 are ever in use; any other number, and a slot that was
+    // never loaded, is refused without reading the table there.
+    const int number = route.settingNumber;
+    if (number != 1 && number != 2) {
+        route.page = CRequestRoute::kRefused;
+        return route;
+    }
+    const CSetting& setting = settings[static_cast<std::size_t>(number)];
+    const bool passOk = ConstantTimeEquals(setting.WEB_PASS, route.passText);
+    if (!setting.IsLoaded() || !passOk || !setting.ENABLE) {
+        route.page = CRequestRoute::kRefused;
+    }
+    return route;
+}
+
+bool ConstantTimeEquals(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    // Every byte is looked at, whatever the first difference; volatile keeps the
+    // compiler from turning the loop into an early-exit comparison.
+    volatile unsigned char diff = 0;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        diff = diff | static_cast<unsigned char>(a[i] ^ b[i]);
+    }
+    return diff == 0;
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "settings/Setting.h"
+
+// What the path of a request line asks for. Page addresses look like
+// "/" + NNN + public password + "toplist" or "/" + NNN + public password + "mail" + MMM,
+// taken exactly as sent: no percent-decoding, no query string, no trailing slash.
+struct CRequestRoute {
+    enum Page { kRefused, kList, kMail };
+
+    Page page = kRefused;
+    std::string settingText;  // the first three bytes of the path, as sent
+    int settingNumber = -1;   // their decimal value; -1 when the path gave none
+    std::string passText;     // the bytes between the setting number and the page word
+    int messageNumber = 0;    // the single-mail page's message number
+
+    bool Refused() const { return page == kRefused; }
+};
+
+// Splits a request line ("GET /001secrettoplist HTTP/1.1\r\n") into its parts without
+// looking at the settings. A line that does not fit the address scheme comes back
+// refused; settingNumber is still filled when the path got that far.
+CRequestRoute ParseRequestLine(std::string_view requestLine);
+
+// ParseRequestLine, then the access check: the number must name a loaded setting 1 or 2
+// that is enabled and whose WEB_PASS equals the password text. Anything else is refused
+// alike, so a browser cannot tell a wrong password from a missing setting.
+CRequestRoute RouteRequest(std::string_view requestLine, const CSettingTable& settings);
+
+// Byte-wise equality whose time depends only on the lengths, never on the contents.
+bool ConstantTimeEquals(std::string_view a, std::string_view b);

@@ -1,0 +1,488 @@
+// The gateway end to end: requests through CListenSocket, answered from a scripted POP3
+// peer, checked byte for byte as the browser receives them.
+#include <dirent.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "gateway/ListPage.h"
+#include "gateway/ListenSocket.h"
+#include "settings/Profile.h"
+#include "support/FakePop3Server.h"
+#include "support/HttpExchange.h"
+#include "transport/MyException.h"
+
+namespace {
+
+// Every wait of a request is bounded by this in the tests.
+constexpr int kShortTimeoutMs = 300;
+
+const std::string kHttpHead =
+    "HTTP/1.0 200 OK\r\nContent-Type: text/html; charset=Shift_JIS\r\n"
+    "Cache-Control: no-store\r\nContent-Security-Policy: default-src 'none'\r\n"
+    "Referrer-Policy: no-referrer\r\nX-Content-Type-Options: nosniff\r\nConnection: close\r\n\r\n";
+const std::string kHead = kHttpHead + "<HTML><HEAD><TITLE>Ravenquill</TITLE></HEAD><BODY>";
+const std::string kFooter = "<BR><BR><B>By Orrinwick</B></BODY></HTML>";
+const std::string kEmptyList(CListPage::kEmptyText);
+
+using Script = FakePop3Server::Script;
+
+Script Join(std::initializer_list<Script> parts) {
+    Script all;
+    for (const Script& part : parts) {
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    return all;
+}
+
+Script Login(int count) {
+    return {"S: +OK POP3 ready",
+            "C: USER taro",
+            "S: +OK",
+            "C: PASS secret",
+            "S: +OK",
+            "C: STAT",
+            "S: +OK " + std::to_string(count) + " 4096"};
+}
+
+std::string Message(const std::string& subject, const std::string& body = "Hello.\r\n") {
+    return "Date: Mon, 1 Jan 2024 09:00:00 +0900\r\nSubject: " + subject +
+           "\r\nFrom: a@example.jp\r\n\r\n" + body;
+}
+
+Script Retr(int number, const std::string& message) {
+    return {"C: RETR " + std::to_string(number),
+            FakePop3Server::Raw("+OK\r\n" + message + ".\r\n")};
+}
+
+Script Quit() {
+    return {"C: QUIT", "S: +OK bye"};
+}
+
+std::string Row(int number, const std::string& text) {
+    char link[32];
+    std::snprintf(link, sizeof link, "mail%03d", number);
+    return "<A HREF='001pw" + std::string(link) + "'>" + text + " </A><BR>";
+}
+
+// A loopback port on which nothing listens.
+int ClosedPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof local;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&local), length);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
+    ::close(fd);
+    return ntohs(local.sin_port);
+}
+
+int OpenDescriptors() {
+    int count = 0;
+    if (DIR* dir = ::opendir("/proc/self/fd")) {
+        while (::readdir(dir) != nullptr) {
+            ++count;
+        }
+        ::closedir(dir);
+    }
+    return count;
+}
+
+class GatewayTest : public testing::Test {
+protected:
+    void SetUp() override {
+        CSetting& setting = m_settings[1];
+        setting.Load(CProfile("/nonexistent/tallwyn-test.stp"), 1);
+        setting.ENABLE = true;
+        setting.WEB_PASS = "pw";
+        setting.MAIL_ACCOUNT = "taro";
+        setting.MAIL_PASS = "secret";
+        m_listener.SetTimeout(kShortTimeoutMs);
+        ASSERT_EQ(m_listener.Create(0, "127.0.0.1"), 0);
+        ASSERT_EQ(m_listener.Listen(), 0);
+        m_listener.m_onServed = [this](const CRequestRecord& record) {
+            m_records.push_back(record);
+        };
+    }
+
+    // Serves one request and returns every byte of the answer.
+    std::string Serve(const std::string& request) {
+        HttpExchange client(m_listener.Port(), request);
+        m_listener.OnAccept();
+        EXPECT_TRUE(client.Closed()) << "the connection was not closed";
+        return client.Response();
+    }
+    std::string Get(const std::string& path) { return Serve(HttpExchange::Get(path)); }
+
+    void UseServer(const FakePop3Server& server) { m_settings[1].MAIL_SERVER = server.Address(); }
+    const CRequestRecord& Last() const { return m_records.back(); }
+
+    CSettingTable m_settings;
+    CListenSocket m_listener{m_settings};
+    std::vector<CRequestRecord> m_records;
+};
+
+// --- Whole pages ---------------------------------------------------------------------
+
+TEST_F(GatewayTest, ListPage) {
+    FakePop3Server server({Join({Login(2), Retr(1, Message("first")),
+                                 Retr(2, Message("=?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?=")), Quit()})});
+    UseServer(server);
+    // "テスト"
+    EXPECT_EQ(Get("/001pwtoplist"),
+              kHead + Row(1, "first\r\n") + Row(2, "\x83\x65\x83\x58\x83\x67") + kFooter);
+    EXPECT_TRUE(server.ScriptMet()) << server.Failure();
+    EXPECT_EQ(Last().page, "toplist");
+    EXPECT_EQ(Last().settingNumber, 1);
+    EXPECT_EQ(Last().errorCode, 0);
+    EXPECT_EQ(Last().bytesSent, static_cast<long long>(kHead.size() + Row(1, "first\r\n").size() +
+                                                       Row(2, "123456").size() + kFooter.size()));
+    EXPECT_TRUE(Last().client.starts_with("127.0.0.1:"));
+}
+
+TEST_F(GatewayTest, ListPageStopsAtListCount) {
+    m_settings[1].MAIL_LIST_COUNT = 2;
+    FakePop3Server server(
+        {Join({Login(20), Retr(1, Message("a")), Retr(2, Message("b")), Quit()})});
+    UseServer(server);
+    EXPECT_EQ(Get("/001pwtoplist"), kHead + Row(1, "a\r\n") + Row(2, "b\r\n") + kFooter);
+    EXPECT_TRUE(server.ScriptMet()) << server.Failure();
+}
+
+TEST_F(GatewayTest, EmptyMailbox) {
+    FakePop3Server server({Join({Login(0), Quit()})});
+    UseServer(server);
+    EXPECT_EQ(Get("/001pwtoplist"), kHead + kEmptyList + kFooter);
+    EXPECT_TRUE(server.ScriptMet()) << server.Failure();
+}
+
+TEST_F(GatewayTest, VanishedMessageDoesNotHoldTheList) {
+    FakePop3Server server({Join(
+        {Login(2), {"C: RETR 1", "S: -ERR no such message"}, Retr(2, Message("b")), Quit()})});
+    UseServer(server);
+    EXPECT_EQ(Get("/001pwtoplist"), kHead + Row(2, "b\r\n") + kFooter);
+    EXPECT_TRUE(server.ScriptMet()) << server.Failure();
+}
+
+TEST_F(GatewayTest, MailPage) {
+    FakePop3Server server(
+        {Join({Login(3), Retr(2, Message("x", "Hello <you>\r\n..dot\r\n")), Quit()})});
+    UseServer(server);
+    EXPECT_EQ(Get("/001pwmail002"), kHead + "Hello &lt;you&gt;<BR>.dot<BR>" + kFooter);
+    EXPECT_TRUE(server.ScriptMet()) << server.Failure();
+    EXPECT_EQ(Last().page, "mail 2");
+}
+
+TEST_F(GatewayTest, MailPageLeavesTheRestOfTheAnswerUnread) {
+    const std::string multipart =
+        "Content-Type: multipart/mixed; boundary=\"b1\"\r\n\r\n--b1\r\n"
+        "Content-Type: text/plain\r\n\r\nshown\r\n--b1\r\nContent-Type: application/zip\r\n\r\n" +
+        std::string(200000, 'A') + "\r\n--b1--\r\n";
+    FakePop3Server server({Join({Login(1), Retr(1, multipart), Quit()})});
+    UseServer(server);
+    // The QUIT reply is taken from the rest of the message and not examined; the page is
+    // whole all the same.
+    EXPECT_EQ(Get("/001pwmail001"), kHead + "shown<BR>" + kFooter);
+}
+
+TEST_F(GatewayTest, LargeMessageWithOverlongLine) {
+    // A 1 MB body in lines of 76 bytes, then one line longer than the reply buffer.
+    std::string body;
+    while (body.size() < 1000000) {
+        body += std::string(76, 'b') + "\r\n";
+    }
+    const std::string longLine(70000, 'L');
+    FakePop3Server server(
+        {Join({Login(2), Retr(1, Message("big", body + longLine + "\r\nend\r\n")),
+               Retr(2, Message("next")), Quit()}),
+         Join(
+             {Login(1), Retr(1, Message("big", "start\r\n" + longLine + "\r\nend\r\n")), Quit()})});
+    UseServer(server);
+    EXPECT_EQ(Get("/001pwtoplist"), kHead + Row(1, "big\r\n") + Row(2, "next\r\n") + kFooter);
+    // The overlong line keeps its first bytes and its line break; the next line follows.
+    EXPECT_EQ(Get("/001pwmail001"),
+              kHead + "start<BR>" + longLine.substr(0, 65533) + "<BR>end<BR>" + kFooter);
+    EXPECT_TRUE(server.ScriptMet()) << server.Failure();
+}
+
+TEST_F(GatewayTest, BrowserGoneMidPage) {
+    std::string body;
+    while (body.size() < 4000000) {
+        body += std::string(76, 'b') + "\r\n";
+    }
+    {
+        FakePop3Server server({Join({Login(1), Retr(1, Message("x", body)), Quit()})});
+        UseServer(server);
+        // The browser asks and goes away without reading the answer.
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(static_cast<uint16_t>(m_listener.Port()));
+        ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        const std::string request = HttpExchange::Get("/001pwmail001");
+        ASSERT_EQ(::send(fd, request.data(), request.size(), 0),
+                  static_cast<ssize_t>(request.size()));
+        ::close(fd);
+        m_listener.OnAccept();
+        EXPECT_EQ(Last().errorCode, ERR_SEND);
+    }
+    FakePop3Server next({Join({Login(0), Quit()})});
+    UseServer(next);
+    EXPECT_EQ(Get("/001pwtoplist"), kHead + kEmptyList + kFooter);
+}
+
+TEST_F(GatewayTest, HostNameWithPort) {
+    FakePop3Server server({Join({Login(0), Quit()})});
+    m_settings[1].MAIL_SERVER = "localhost:" + std::to_string(server.Port());
+    EXPECT_EQ(Get("/001pwtoplist"), kHead + kEmptyList + kFooter);
+}
+
+// --- Failures: the page is cut where it stands, and the next request is whole -------
+
+struct FailureCase {
+    const char* name;
+    const char* path;
+    std::vector<Script> scripts;  // what the mail server does
+    std::string body;             // what follows the page head
+    int code;
+    std::string mailServer = "127.0.0.1:{port}";  // {port}: the fake's; {closed}: nobody's
+};
+
+class GatewayFailureTest : public GatewayTest, public testing::WithParamInterface<FailureCase> {};
+
+TEST_P(GatewayFailureTest, CutsThePage) {
+    const FailureCase& c = GetParam();
+    {
+        FakePop3Server server(c.scripts);
+        std::string address = c.mailServer;
+        if (const auto at = address.find("{port}"); at != std::string::npos) {
+            address.replace(at, 6, std::to_string(server.Port()));
+        }
+        if (const auto at = address.find("{closed}"); at != std::string::npos) {
+            address.replace(at, 8, std::to_string(ClosedPort()));
+        }
+        m_settings[1].MAIL_SERVER = address;
+        EXPECT_EQ(Get(c.path), kHead + c.body);
+        EXPECT_EQ(Last().errorCode, c.code);
+        EXPECT_FALSE(Last().errorText.empty());
+        EXPECT_TRUE(server.ScriptMet()) << server.Failure();
+        EXPECT_EQ(server.Connections(), static_cast<int>(c.scripts.size()));
+    }
+    FakePop3Server next({Join({Login(0), Quit()})});
+    UseServer(next);
+    EXPECT_EQ(Get("/001pwtoplist"), kHead + kEmptyList + kFooter);
+}
+
+const std::string kPartial = "+OK\r\nSubject: two\r\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, GatewayFailureTest,
+    testing::Values(
+        FailureCase{
+            "ConnectionRefused", "/001pwtoplist", {}, "", ERR_CONNECT, "127.0.0.1:{closed}"},
+        FailureCase{"EmptyServer", "/001pwtoplist", {}, "", ERR_CONNECT, ""},
+        FailureCase{"EmptyPort", "/001pwtoplist", {}, "", ERR_CONNECT, "127.0.0.1:"},
+        FailureCase{"PortOutOfRange", "/001pwtoplist", {}, "", ERR_CONNECT, "127.0.0.1:99999"},
+        FailureCase{"PortNotANumber", "/001pwtoplist", {}, "", ERR_CONNECT, "127.0.0.1:abc"},
+        FailureCase{"NoHost", "/001pwtoplist", {}, "", ERR_CONNECT, ":{port}"},
+        FailureCase{"ClosedBeforeGreeting", "/001pwtoplist", {{"X"}}, "", ERR_RECEIVE},
+        FailureCase{"NoGreeting", "/001pwtoplist", {{"SILENT"}}, "", ERR_RECEIVE},
+        FailureCase{"UserRefused",
+                    "/001pwtoplist",
+                    {{"S: +OK", "C: USER taro", "S: -ERR who?"}},
+                    "",
+                    ERR_LOGIN},
+        FailureCase{"UserOkInLowerCase",
+                    "/001pwtoplist",
+                    {{"S: +OK", "C: USER taro", "S: +ok"}},
+                    "",
+                    ERR_LOGIN},
+        FailureCase{"PasswordRefused",
+                    "/001pwtoplist",
+                    {{"S: +OK", "C: USER taro", "S: +OK", "C: PASS secret", "S: -ERR denied"}},
+                    "",
+                    ERR_LOGIN},
+        FailureCase{"StatRefused",
+                    "/001pwtoplist",
+                    {{"S: +OK", "C: USER taro", "S: +OK", "C: PASS secret", "S: +OK", "C: STAT",
+                      "S: -ERR busy"}},
+                    "",
+                    ERR_RETRIEVE},
+        FailureCase{"MailMissing",
+                    "/001pwmail009",
+                    {Join({Login(2), {"C: RETR 9", "S: -ERR no such message"}})},
+                    "",
+                    ERR_RETRIEVE},
+        FailureCase{"ListSilentMidAnswer",
+                    "/001pwtoplist",
+                    {Join({Login(2),
+                           Retr(1, Message("one")),
+                           {"C: RETR 2", FakePop3Server::Raw(kPartial), "SILENT"}})},
+                    Row(1, "one\r\n"),
+                    ERR_RECEIVE},
+        FailureCase{"ListClosedMidAnswer",
+                    "/001pwtoplist",
+                    {Join({Login(2),
+                           Retr(1, Message("one")),
+                           {"C: RETR 2", FakePop3Server::Raw(kPartial), "X"}})},
+                    Row(1, "one\r\n"),
+                    ERR_RECEIVE},
+        FailureCase{
+            "MailSilentMidText",
+            "/001pwmail001",
+            {Join({Login(1),
+                   {"C: RETR 1", FakePop3Server::Raw("+OK\r\n" + Message("x", "line one\r\n")),
+                    "SILENT"}})},
+            "line one<BR>",
+            ERR_RECEIVE},
+        FailureCase{"QuitNeverAnswered",
+                    "/001pwtoplist",
+                    {Join({Login(0), {"C: QUIT", "SILENT"}})},
+                    kEmptyList,
+                    ERR_RECEIVE},
+        FailureCase{"ClosedInsteadOfQuitReply",
+                    "/001pwmail001",
+                    {Join({Login(1), Retr(1, Message("x", "text\r\n")), {"C: QUIT", "X"}})},
+                    "text<BR>",
+                    ERR_RECEIVE}),
+    [](const testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
+
+// --- Requests that get no answer at all ----------------------------------------------
+
+struct RefusedCase {
+    const char* name;
+    std::string request;
+};
+
+class GatewayRefusedTest : public GatewayTest, public testing::WithParamInterface<RefusedCase> {};
+
+TEST_P(GatewayRefusedTest, SendsNothing) {
+    FakePop3Server server({});
+    UseServer(server);
+    EXPECT_EQ(Serve(GetParam().request), "");
+    EXPECT_EQ(Last().page, "refused");
+    EXPECT_EQ(server.Connections(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Requests, GatewayRefusedTest,
+    testing::Values(RefusedCase{"Post", "POST /001pwtoplist HTTP/1.1\r\nContent-Length: 0\r\n\r\n"},
+                    RefusedCase{"Head", "HEAD /001pwtoplist HTTP/1.1\r\n\r\n"},
+                    RefusedCase{"WrongPassword", HttpExchange::Get("/001pxtoplist")},
+                    RefusedCase{"Favicon", HttpExchange::Get("/favicon.ico")},
+                    RefusedCase{"UnusedSetting", HttpExchange::Get("/002pwtoplist")},
+                    RefusedCase{"BareLineFeeds", "GET /001pwtoplist HTTP/1.1\nHost: x\n\n"},
+                    RefusedCase{"HeadTooLarge", "GET /001pwtoplist HTTP/1.1\r\n" +
+                                                    std::string(70000, 'h') + "\r\n\r\n"},
+                    RefusedCase{"ClientSendsNothing", ""}),
+    [](const testing::TestParamInfo<RefusedCase>& info) { return std::string(info.param.name); });
+
+TEST_F(GatewayTest, DisabledSettingIsRefused) {
+    m_settings[1].ENABLE = false;
+    FakePop3Server server({});
+    UseServer(server);
+    EXPECT_EQ(Get("/001pwtoplist"), "");
+    EXPECT_EQ(server.Connections(), 0);
+}
+
+// --- The listener ---------------------------------------------------------------------
+
+TEST_F(GatewayTest, NoDescriptorLeaksOverFailedRequests) {
+    constexpr int kRounds = 10;
+    std::vector<Script> refusals(kRounds, Script{"S: +OK", "C: USER taro", "S: -ERR"});
+    FakePop3Server server(refusals);
+    const std::string refusing = server.Address();
+    const std::string closed = "127.0.0.1:" + std::to_string(ClosedPort());
+    const int before = OpenDescriptors();
+    for (int i = 0; i < kRounds; ++i) {
+        m_settings[1].MAIL_SERVER = refusing;
+        EXPECT_EQ(Get("/001pwtoplist"), kHead);
+        m_settings[1].MAIL_SERVER = closed;
+        EXPECT_EQ(Get("/001pwtoplist"), kHead);
+        EXPECT_EQ(Get("/001pxtoplist"), "");
+        EXPECT_EQ(Serve("GET /001pwtoplist HTTP/1.1\r\n" + std::string(70000, 'h')), "");
+    }
+    EXPECT_TRUE(server.ScriptMet()) << server.Failure();
+    EXPECT_EQ(OpenDescriptors(), before);
+}
+
+TEST_F(GatewayTest, AcceptWithNothingWaitingReturnsAtOnce) {
+    const auto start = std::chrono::steady_clock::now();
+    m_listener.OnAccept();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(kShortTimeoutMs));
+    EXPECT_TRUE(m_records.empty());
+}
+
+TEST_F(GatewayTest, AcceptErrorIsReportedAndNothingAccepted) {
+    std::vector<int> errors;
+    m_listener.m_onAcceptError = [&](int code) { errors.push_back(code); };
+    FakePop3Server server({Join({Login(0), Quit()})});
+    UseServer(server);
+    HttpExchange client(m_listener.Port(), HttpExchange::Get("/001pwtoplist"));
+    m_listener.OnAccept(10053);
+    EXPECT_EQ(errors, std::vector<int>{10053});
+    EXPECT_TRUE(m_records.empty());
+    // The connection still waits and is served by the next notification.
+    m_listener.OnAccept();
+    EXPECT_EQ(client.Response(), kHead + kEmptyList + kFooter);
+}
+
+TEST_F(GatewayTest, QueuedConnectionsServedInTurn) {
+    FakePop3Server server({Join({Login(0), Quit()}), Join({Login(0), Quit()})});
+    UseServer(server);
+    HttpExchange first(m_listener.Port(), HttpExchange::Get("/001pwtoplist"));
+    HttpExchange second(m_listener.Port(), HttpExchange::Get("/001pwtoplist"));
+    m_listener.OnAccept();
+    m_listener.OnAccept();
+    EXPECT_EQ(first.Response(), kHead + kEmptyList + kFooter);
+    EXPECT_EQ(second.Response(), kHead + kEmptyList + kFooter);
+}
+
+TEST(ListenSocket, CreateReportsFailures) {
+    CSettingTable settings;
+    CListenSocket first(settings);
+    CListenSocket second(settings);
+    EXPECT_EQ(first.Create(0, "not an address"), EINVAL);
+    EXPECT_EQ(first.Create(70000), EINVAL);
+    ASSERT_EQ(first.Create(0, "127.0.0.1"), 0);
+    ASSERT_EQ(first.Listen(), 0);
+    EXPECT_NE(first.Port(), 0);
+    EXPECT_EQ(second.Create(first.Port(), "127.0.0.1"), EADDRINUSE);
+    // A new Create replaces the old socket rather than leaking it.
+    const int before = OpenDescriptors();
+    ASSERT_EQ(first.Create(0, "127.0.0.1"), 0);
+    EXPECT_EQ(OpenDescriptors(), before);
+    first.Close();
+    EXPECT_EQ(first.Port(), 0);
+    EXPECT_EQ(first.Handle(), -1);
+    first.Close();
+}
+
+TEST(ListenSocket, PortCanBeTakenAgainAfterServing) {
+    // SO_REUSEADDR: the port is free for a new listener at once, although the served
+    // connection lingers in TIME_WAIT.
+    CSettingTable settings;
+    int port = 0;
+    {
+        CListenSocket listener(settings);
+        ASSERT_EQ(listener.Create(0, "127.0.0.1"), 0);
+        ASSERT_EQ(listener.Listen(), 0);
+        port = listener.Port();
+        HttpExchange client(port, HttpExchange::Get("/favicon.ico"));
+        listener.OnAccept();
+        EXPECT_TRUE(client.Closed());
+    }
+    CListenSocket again(settings);
+    EXPECT_EQ(again.Create(port, "127.0.0.1"), 0);
+}
+
+}  // namespace

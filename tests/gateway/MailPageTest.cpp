@@ -1,0 +1,168 @@
+#include "gateway/MailPage.h"
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "settings/Setting.h"
+
+namespace {
+
+// "本文です" (this is the text) in ISO-2022-JP and in code page 932.
+const std::string kJisText = "\x1b$BK\\J8$G$9\x1b(B";
+const std::string kSjisText = "\x96\x7B\x95\xB6\x82\xC5\x82\xB7";
+
+struct Case {
+    const char* name;
+    std::string answer;  // the RETR answer after its status line
+    std::string expected;
+    bool limit = false;
+    int limitBytes = 1000;
+};
+
+struct Outcome {
+    std::string page;
+    CMailPage::Step step = CMailPage::kMore;
+    long long shownBytes = 0;
+};
+
+Outcome RunMail(const std::string& answer, bool limit = false, int limitBytes = 1000) {
+    CSetting setting;
+    setting.MAIL_LIMIT_ENABLE = limit;
+    setting.MAIL_LIMIT_BYTE = limitBytes;
+    CMailPage page(setting);
+    Outcome outcome;
+    for (std::size_t pos = 0; pos < answer.size() && outcome.step == CMailPage::kMore;) {
+        std::size_t end = answer.find('\n', pos);
+        end = end == std::string::npos ? answer.size() : end + 1;
+        outcome.step = page.FeedLine(std::string_view(answer).substr(pos, end - pos), outcome.page);
+        pos = end;
+    }
+    outcome.shownBytes = page.ShownBytes();
+    return outcome;
+}
+
+class MailPageTest : public testing::TestWithParam<Case> {};
+
+TEST_P(MailPageTest, ShowsText) {
+    const Case& c = GetParam();
+    const Outcome outcome = RunMail("+OK\r\n" + c.answer, c.limit, c.limitBytes);
+    EXPECT_EQ(outcome.page, c.expected);
+    EXPECT_EQ(outcome.step, CMailPage::kDone);
+}
+
+const std::string kHeader = "From: a@example.jp\r\nSubject: x\r\n";
+const std::string kMixed = "Content-Type: multipart/mixed; boundary=\"abc\"\r\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    SinglePart, MailPageTest,
+    testing::Values(Case{"FirstParagraphKept", kHeader + "\r\nHello\r\nworld\r\n\r\nBye\r\n.\r\n",
+                         "Hello<BR>world<BR><BR>Bye<BR>"},
+                    Case{"TextBeginningWithEmptyLine", kHeader + "\r\n\r\nHello\r\n.\r\n",
+                         "<BR>Hello<BR>"},
+                    Case{"Jis", kHeader + "\r\n" + kJisText + "\r\n.\r\n", kSjisText + "<BR>"},
+                    Case{"Escaped", kHeader + "\r\n<script>alert('x')</script> & \"\r\n.\r\n",
+                         "&lt;script&gt;alert(&#39;x&#39;)&lt;/script&gt; &amp; &quot;<BR>"},
+                    Case{"LoneCrStaysRaw", kHeader + "\r\na\rb\r\n.\r\n", "a\rb<BR>"},
+                    Case{"BareLfBecomesBreak", kHeader + "\r\na\nb\r\n.\r\n", "a<BR>b<BR>"},
+                    Case{"DotUnstuffed", kHeader + "\r\n..hidden\r\n..\r\nafter\r\n.\r\n",
+                         ".hidden<BR>.<BR>after<BR>"},
+                    Case{"BoundaryMentionedInText",
+                         kHeader + "\r\nthe boundary=x\r\n--x\r\nstill text\r\n.\r\n",
+                         "the boundary=x<BR>--x<BR>still text<BR>"},
+                    Case{"BoundaryMentionedInSubject",
+                         "+OK\r\nSubject: the boundary=x review\r\nX-Note: boundary\r\n"
+                         "\r\nbody\r\n.\r\n",
+                         "body<BR>"},
+                    Case{"HeaderOnly", kHeader + ".\r\n", ""}),
+    [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(
+    Multipart, MailPageTest,
+    testing::Values(
+        Case{"TextPartBeginningWithWords",
+             kHeader + kMixed +
+                 "\r\npreamble\r\n--abc\r\nContent-Type: text/plain; charset=ISO-2022-JP\r\n"
+                 "\r\nHello\r\n\r\nBye\r\n--abc\r\nContent-Type: text/html\r\n\r\n<p>x</p>\r\n"
+                 "--abc--\r\n.\r\n",
+             "Hello<BR><BR>Bye<BR>"},
+        Case{"TextPartAfterOtherPart",
+             kHeader + kMixed +
+                 "\r\n--abc\r\nContent-Type: text/html\r\n\r\n<p>boundary=zzz</p>\r\n"
+                 "--abc\r\nContent-Type: text/plain\r\nContent-Transfer-Encoding: 7bit\r\n"
+                 "\r\nplain\r\n--abc\r\nContent-Type: image/png\r\n\r\niVBO\r\n--abc--\r\n.\r\n",
+             "plain<BR>"},
+        Case{"NestedAlternative",
+             kHeader + kMixed +
+                 "\r\n--abc\r\nContent-Type: multipart/alternative;\r\n\tboundary=\"inner\"\r\n"
+                 "\r\n--inner\r\nContent-Type: text/plain; charset=ISO-2022-JP\r\n\r\n" +
+                 kJisText +
+                 "\r\n--inner\r\nContent-Type: text/html\r\n\r\n<p>x</p>\r\n"
+                 "--inner--\r\n--abc--\r\n.\r\n",
+             kSjisText + "<BR>"},
+        Case{"BoundaryMentionedInShownPart",
+             kHeader + kMixed +
+                 "\r\n--abc\r\nContent-Type: text/plain\r\n\r\nboundary=\"x\" is a word\r\n"
+                 "more\r\n--abc--\r\n.\r\n",
+             "boundary=&quot;x&quot; is a word<BR>more<BR>--abc--<BR>"},
+        Case{"UnquotedBoundaryOnOwnLine",
+             kHeader + "Content-Type: multipart/mixed;\r\n boundary=xyz\r\n" +
+                 "\r\n--xyz\r\nContent-Type: text/plain\r\n\r\ntext\r\n--xyz\r\n.\r\n",
+             "text<BR>"},
+        Case{"PartWithoutContentTypeIsText",
+             kHeader + kMixed + "\r\n--abc\r\n\r\nplain\r\n--abc--\r\n.\r\n",
+             "plain<BR>--abc--<BR>"},
+        Case{"NoTextPart",
+             kHeader + kMixed +
+                 "\r\n--abc\r\nContent-Type: text/html\r\n\r\n<p>x</p>\r\n--abc--\r\n.\r\n",
+             ""},
+        Case{
+            "DotUnstuffedInPart",
+            kHeader + kMixed + "\r\n--abc\r\nContent-Type: text/plain\r\n\r\n..x\r\n--abc\r\n.\r\n",
+            ".x<BR>"}),
+    [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+std::string Repeat(int count, const std::string& text) {
+    std::string all;
+    for (int i = 0; i < count; ++i) {
+        all += text;
+    }
+    return all;
+}
+
+std::string Lines(int count, const std::string& line) {
+    return Repeat(count, line + "\r\n");
+}
+
+Case Budget(const char* name, std::string text, bool limit, int bytes, std::string expected) {
+    return Case{name, kHeader + "\r\n" + text + ".\r\n", std::move(expected), limit, bytes};
+}
+
+const std::string k58(58, 'x');
+
+INSTANTIATE_TEST_SUITE_P(
+    Budgets, MailPageTest,
+    testing::Values(
+        // 58 bytes and "<BR>" make 62 a line: 16 lines make 992, the 17th would be 1054.
+        Budget("SixteenOfTwentyLines", Lines(20, k58), true, 1000, Repeat(16, k58 + "<BR>")),
+        Budget("LimitOff", Lines(20, k58), false, 1000, Repeat(20, k58 + "<BR>")),
+        // "&" is sent as five bytes, and counts so.
+        Budget("EscapedBytesCount", Lines(3, "&&&&"), true, 49,
+               Repeat(2, "&amp;&amp;&amp;&amp;<BR>")),
+        Budget("LinesNeverCut", "short\r\n" + std::string(100, 'y') + "\r\nz\r\n", true, 50,
+               "short<BR>"),
+        Budget("ZeroLimit", "text\r\n", true, 0, ""),
+        Budget("NegativeLimit", "text\r\n", true, -1, "")),
+    [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+TEST(MailPage, MissingMessage) {
+    EXPECT_EQ(RunMail("-ERR no such message\r\n").step, CMailPage::kNotFound);
+}
+
+TEST(MailPage, BudgetCountsEveryShownLine) {
+    const Outcome outcome =
+        RunMail("+OK\r\n" + kHeader + "\r\n" + Lines(20, k58) + ".\r\n", true, 1000);
+    EXPECT_EQ(outcome.shownBytes, 20 * 62);
+}
+
+}  // namespace
