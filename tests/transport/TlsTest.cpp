@@ -1,7 +1,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <stdlib.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -9,7 +8,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <filesystem>
 #include <future>
 #include <optional>
 #include <ostream>
@@ -19,8 +17,8 @@
 
 #include <gtest/gtest.h>
 
-#include "TestPki.h"
-#include "TlsTestServer.h"
+#include "support/TestPki.h"
+#include "support/TlsTestServer.h"
 #include "transport/BlockingSocket.h"
 #include "transport/MyException.h"
 
@@ -31,33 +29,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kShortTimeoutMs = 300;
 constexpr int kLongTimeoutMs = 5000;  // only for waits that should end at once
-
-// The process trusts one throwaway CA, and only it: SSL_CERT_FILE and SSL_CERT_DIR are
-// set before the first TLS connection, which is when the client reads them.
-struct Trust {
-    TestAuthority trusted{"Tallwyn test CA"};
-    TestAuthority stranger{"Someone else's CA"};
-    Credentials localhost = trusted.Issue({{"localhost"}, {"127.0.0.1"}});
-    std::filesystem::path dir;
-
-    Trust() {
-        char pattern[] = "/tmp/tallwyn-tls-XXXXXX";
-        dir = mkdtemp(pattern);
-        const std::string caFile = (dir / "ca.pem").string();
-        WriteTextFile(caFile, trusted.CertPem());
-        setenv("SSL_CERT_FILE", caFile.c_str(), 1);
-        setenv("SSL_CERT_DIR", dir.c_str(), 1);
-    }
-    ~Trust() {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir, ignored);
-    }
-};
-
-const Trust& TestTrust() {
-    static const Trust trust;
-    return trust;
-}
 
 int OpenDescriptorCount() {
     int count = 0;
@@ -130,7 +101,7 @@ class LinesTest : public testing::TestWithParam<LineParam> {};
 TEST_P(LinesTest, GiveTheSameReadsAsPlain) {
     const LineCase& c = GetParam().c;
     const bool tls = GetParam().tls;
-    const Trust& trust = TestTrust();
+    const TestTrustStore& trust = TestTrust();
     std::promise<void> written;
     TestServer server([&](int fd) {
         std::optional<TlsPeer> peer;
@@ -233,7 +204,7 @@ INSTANTIATE_TEST_SUITE_P(Scripts, LinesTest, testing::ValuesIn(LineParams()),
                          });
 
 TEST(TlsStreamTest, DialogueBothWaysArrivesWholeAndEndsWithACloseNotification) {
-    const Trust& trust = TestTrust();
+    const TestTrustStore& trust = TestTrust();
     std::vector<std::string> lines;
     for (int i = 0; i < 400; ++i) {
         const std::size_t length = i % 50 == 49 ? 40000 : static_cast<std::size_t>(i % 300);
@@ -286,7 +257,7 @@ void PrintTo(const TrustCase& c, std::ostream* os) {
     *os << c.name;
 }
 
-Credentials MakeCredentials(const Trust& trust, Cert kind) {
+Credentials MakeCredentials(const TestTrustStore& trust, Cert kind) {
     switch (kind) {
         case Cert::Trusted:
             break;
@@ -310,7 +281,7 @@ class TrustTest : public testing::TestWithParam<TrustCase> {};
 
 TEST_P(TrustTest, ConnectsOnlyToAVerifiedServerOfThatName) {
     const TrustCase& c = GetParam();
-    const Trust& trust = TestTrust();
+    const TestTrustStore& trust = TestTrust();
     const Credentials credentials = MakeCredentials(trust, c.cert);
     const int descriptors = OpenDescriptorCount();
     CBlockingSocket socket;
@@ -388,7 +359,7 @@ class HandshakeStopTest : public testing::TestWithParam<StopCase> {};
 
 TEST_P(HandshakeStopTest, FailsCleanlyWithinTheTimeOut) {
     const StopCase& c = GetParam();
-    const Trust& trust = TestTrust();
+    const TestTrustStore& trust = TestTrust();
     const int descriptors = OpenDescriptorCount();
     CBlockingSocket socket;
     Clock::duration elapsed{};
@@ -441,7 +412,7 @@ INSTANTIATE_TEST_SUITE_P(
 // --- Sending over TLS ----------------------------------------------------------------
 
 TEST(TlsSendTest, ReaderThatStallsFailsAfterTheTimeOut) {
-    const Trust& trust = TestTrust();
+    const TestTrustStore& trust = TestTrust();
     std::promise<void> done;
     TestServer server([&](int fd) {
         TlsPeer peer(fd, trust.localhost);
@@ -459,7 +430,7 @@ TEST(TlsSendTest, ReaderThatStallsFailsAfterTheTimeOut) {
 }
 
 TEST(TlsSendTest, PeerThatLeftFailsWithoutSigpipe) {
-    const Trust& trust = TestTrust();
+    const TestTrustStore& trust = TestTrust();
     std::promise<void> gone;
     TestServer server([&](int fd) {
         TlsPeer peer(fd, trust.localhost);
@@ -487,7 +458,7 @@ TEST(TlsSendTest, PeerThatLeftFailsWithoutSigpipe) {
 // --- Many connections --------------------------------------------------------------
 
 TEST(TlsStreamTest, ManyConnectionsLeaveNoDescriptorBehind) {
-    const Trust& trust = TestTrust();
+    const TestTrustStore& trust = TestTrust();
     constexpr int kConnections = 150;
     const Credentials nameOnly = trust.trusted.Issue({{"localhost"}, {}});
     const int descriptors = OpenDescriptorCount();

@@ -6,6 +6,9 @@
 #include <openssl/rand.h>
 #include <openssl/x509v3.h>
 
+#include <stdlib.h>
+
+#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 
@@ -134,4 +137,26 @@ bool WriteTextFile(const std::string& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << text;
     return static_cast<bool>(out.flush());
+}
+
+TestTrustStore::TestTrustStore() : localhost(trusted.Issue({{"localhost"}, {"127.0.0.1"}})) {
+    char pattern[] = "/tmp/tallwyn-tls-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) {
+        throw std::runtime_error("no temporary directory");
+    }
+    dir = pattern;
+    const std::string caFile = dir + "/ca.pem";
+    WriteTextFile(caFile, trusted.CertPem());
+    setenv("SSL_CERT_FILE", caFile.c_str(), 1);
+    setenv("SSL_CERT_DIR", dir.c_str(), 1);
+}
+
+TestTrustStore::~TestTrustStore() {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+}
+
+const TestTrustStore& TestTrust() {
+    static const TestTrustStore trust;
+    return trust;
 }

@@ -53,3 +53,21 @@ private:
 
 // Writes text to path; false when that fails.
 bool WriteTextFile(const std::string& path, const std::string& text);
+
+// What the test process trusts: one throwaway CA, and only it. The first call writes
+// its certificate to a temporary directory and points SSL_CERT_FILE and SSL_CERT_DIR
+// there; call it before the process makes its first TLS connection, since that is
+// when the client reads them.
+struct TestTrustStore {
+    TestAuthority trusted{"Tallwyn test CA"};
+    TestAuthority stranger{"Someone else's CA"};
+    Credentials localhost;  // for localhost and 127.0.0.1, by the trusted CA
+    std::string dir;        // holds ca.pem
+
+    TestTrustStore();
+    ~TestTrustStore();
+    TestTrustStore(const TestTrustStore&) = delete;
+    TestTrustStore& operator=(const TestTrustStore&) = delete;
+};
+
+const TestTrustStore& TestTrust();

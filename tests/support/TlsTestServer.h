@@ -6,7 +6,7 @@
 
 #include <openssl/ssl.h>
 
-#include "TestPki.h"
+#include "support/TestPki.h"
 
 // A server on 127.0.0.1 at a port the system picks. Its own thread accepts up to
 // `connections` connections one after another and hands each accepted socket to the
@@ -41,6 +41,10 @@ public:
     bool Ok() const { return m_ok; }
     // Sends bytes as one write (records of at most 16 KiB).
     bool Send(const std::string& bytes);
+    // Reads one record's worth; false when the client closed or failed.
+    bool ReadSome(std::string& received);
+    // True when received bytes wait inside TLS, where poll cannot see them.
+    bool HasPending() const;
     // Reads until the client's close notification (true) or a failure (false).
     bool ReadToEnd(std::string& received, bool slowly = false);
     // Sends the close notification.
@@ -58,3 +62,7 @@ bool SendPartOfServerFlight(int fd, const Credentials& credentials, long bytes);
 
 // Reads and drops what the client sends until it leaves or stays quiet for quietMs.
 void DrainClient(int fd, int quietMs);
+
+// Plays a TLS server with credentials on fd and relays the plain bytes both ways to
+// 127.0.0.1:backendPort until either side closes: a TLS front for a plain fake.
+void RelayTls(int fd, const Credentials& credentials, int backendPort);
