@@ -1,0 +1,22 @@
+#pragma once
+
+#include <ctime>
+#include <string>
+#include <string_view>
+
+#include "gateway/ListenSocket.h"
+
+// The one line per request that tallwynd writes to standard error:
+//   2024-05-01T10:00:00+0900 client=127.0.0.1:50312 setting=1 page="mail 3" outcome=ok bytes=2048
+//   ms=35
+// outcome is ok, or the failure's message in UTF-8 on one line. A request line is
+// never logged, so neither password can reach the log.
+class CRequestLog {
+public:
+    // Local time with its offset from UTC, as in the example above.
+    static std::string TimeText(std::time_t when);
+    static std::string FormatLine(const CRequestRecord& record, std::string_view timeText);
+    // A value as it stands in the line: quoted when it holds a blank, a quote, a
+    // backslash or '='; line breaks and other control bytes become blanks.
+    static std::string Value(std::string_view utf8);
+};

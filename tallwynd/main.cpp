@@ -1,0 +1,324 @@
+// tallwynd: the headless server. Serves the list and single-mail pages of settings 1
+// and 2 without a window, and shows and changes those settings from the command line.
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "mime/Codepage.h"
+#include "settings/Profile.h"
+#include "settings/Setting.h"
+#include "tallwynd/RequestLog.h"
+#include "tallwynd/Server.h"
+#include "tallwynd/SettingEditor.h"
+
+namespace {
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+constexpr int kDefaultPort = 8080;
+
+void Complain(const std::string& message) {
+    std::cerr << "tallwynd: " << message << std::endl;
+}
+
+bool ValidSettingNumber(int number) {
+    return number == 1 || number == 2;
+}
+
+std::string SettingsPath(const std::string& option) {
+    return option.empty() ? ExecutableDir() + kSettingsFileName : option;
+}
+
+// False when the file exists but cannot be read: its settings would silently turn
+// into defaults, and a save would then overwrite them.
+bool ReadableOrAbsent(const std::string& path) {
+    if (access(path.c_str(), F_OK) != 0) {
+        return true;
+    }
+    std::ifstream file(path);
+    if (!file) {
+        Complain("cannot read " + path + ": " + std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+// One line from standard input, without echo when it is a terminal.
+std::optional<std::string> ReadSecretLine(const std::string& prompt) {
+    const bool terminal = isatty(STDIN_FILENO) != 0;
+    termios saved{};
+    if (terminal && tcgetattr(STDIN_FILENO, &saved) == 0) {
+        std::cerr << prompt << std::flush;
+        termios quiet = saved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    std::string line;
+    const bool got = static_cast<bool>(std::getline(std::cin, line));
+    if (terminal) {
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        std::cerr << std::endl;
+    }
+    if (!got && line.empty()) {
+        return std::nullopt;
+    }
+    if (!line.empty() && line.back() == '\r') {
+        line.pop_back();
+    }
+    return line;
+}
+
+int ShowCommand(const std::string& path, int number) {
+    if (number != 0 && !ValidSettingNumber(number)) {
+        Complain("there is no setting " + std::to_string(number) + "; use 1 or 2");
+        return kExitUsage;
+    }
+    if (!ReadableOrAbsent(path)) {
+        return kExitFailure;
+    }
+    if (access(path.c_str(), F_OK) != 0) {
+        Complain(path + " does not exist yet; these are the defaults");
+    }
+    CProfile profile(path);
+    for (int n = 1; n <= 2; ++n) {
+        if (number != 0 && n != number) {
+            continue;
+        }
+        CSetting setting;
+        setting.Load(profile, n);
+        char section[16];
+        std::snprintf(section, sizeof section, "SETTING%03d", n);
+        std::cout << (n > 1 && number == 0 ? "\n" : "") << "Setting " << n << " [" << section
+                  << "]\n"
+                  << CSettingEditor::Show(setting);
+    }
+    return 0;
+}
+
+int SetCommand(const std::string& path, int number, const std::vector<std::string>& assignments) {
+    if (!ValidSettingNumber(number)) {
+        Complain("there is no setting " + std::to_string(number) + "; use 1 or 2");
+        return kExitUsage;
+    }
+    // Check every argument before anything is read from standard input.
+    std::vector<std::pair<std::string, std::string>> changes;
+    for (const auto& text : assignments) {
+        std::string_view key, value;
+        if (!CSettingEditor::SplitAssignment(text, key, value)) {
+            Complain("\"" + text + "\" is not KEY=VALUE");
+            return kExitUsage;
+        }
+        auto canonical = CSettingEditor::CanonicalKey(key);
+        if (!canonical) {
+            CSetting scratch;
+            Complain(CSettingEditor(scratch).Set(key, value));
+            return kExitUsage;
+        }
+        changes.emplace_back(*canonical, value);
+    }
+    if (!ReadableOrAbsent(path)) {
+        return kExitFailure;
+    }
+
+    CProfile profile(path);
+    CSetting setting;
+    setting.Load(profile, number);
+    CSettingEditor editor(setting);
+    for (auto& [key, value] : changes) {
+        if (value == "-" && CSettingEditor::IsPasswordKey(key)) {
+            auto line = ReadSecretLine(key + " of setting " + std::to_string(number) + ": ");
+            if (!line) {
+                Complain(key + ": no line on standard input");
+                return kExitUsage;
+            }
+            value = std::move(*line);
+        }
+        std::string problem = editor.Set(key, value);
+        if (!problem.empty()) {
+            Complain(problem + "; nothing was saved");
+            return kExitUsage;
+        }
+    }
+    if (!setting.Save(profile)) {
+        Complain("could not write " + path + "; nothing was saved");
+        return kExitFailure;
+    }
+    std::cout << "tallwynd: saved setting " << number << " in " << path << std::endl;
+    return 0;
+}
+
+// The dotted IPv4 address of a --bind value, which may be a host name.
+std::optional<std::string> ResolveBindAddress(const std::string& name) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) {
+        return std::nullopt;
+    }
+    char text[INET_ADDRSTRLEN] = {};
+    auto* address = reinterpret_cast<sockaddr_in*>(found->ai_addr);
+    inet_ntop(AF_INET, &address->sin_addr, text, sizeof text);
+    freeaddrinfo(found);
+    return std::string(text);
+}
+
+std::string ListenFailure(int error, int port, const std::string& address) {
+    const std::string where = (address.empty() ? "" : address + ":") + std::to_string(port);
+    switch (error) {
+        case EADDRINUSE:
+            return "port " + std::to_string(port) + " is already in use" +
+                   (address.empty() ? "" : " on " + address) + "; choose another with --port";
+        case EACCES:
+            return "no permission to listen on " + where +
+                   " (ports below 1024 need privileges); choose another with --port";
+        case EADDRNOTAVAIL:
+            return address + " is not an address of this machine; check --bind";
+        default:
+            return "cannot listen on " + where + ": " + std::strerror(error);
+    }
+}
+
+int ServeCommand(const std::string& path, const std::string& bind, int port) {
+    std::optional<std::string> address;
+    if (!bind.empty()) {
+        address = ResolveBindAddress(bind);
+        if (!address) {
+            Complain("cannot find the address of --bind " + bind);
+            return kExitFailure;
+        }
+    }
+    if (!ReadableOrAbsent(path)) {
+        return kExitFailure;
+    }
+    const bool fileExists = access(path.c_str(), F_OK) == 0;
+
+    auto settings = std::make_unique<CSettingTable>();
+    CProfile profile(path);
+    (*settings)[1].Load(profile, 1);
+    (*settings)[2].Load(profile, 2);
+
+    std::signal(SIGPIPE, SIG_IGN);
+    CServer server(*settings);
+    server.Listener().m_onServed = [](const CRequestRecord& record) {
+        std::string line =
+            CRequestLog::FormatLine(record, CRequestLog::TimeText(std::time(nullptr)));
+        std::cerr << line << std::endl;
+    };
+    server.Listener().m_onAcceptError = [](int error) {
+        Complain(std::string("accepting a connection failed: ") + std::strerror(error));
+    };
+    int error = server.Start(port, address ? address->c_str() : nullptr);
+    if (error != 0) {
+        Complain(ListenFailure(error, port, address ? *address : std::string()));
+        return kExitFailure;
+    }
+
+    std::string host = bind;
+    if (host.empty()) {
+        char name[256] = {};
+        host = gethostname(name, sizeof name - 1) == 0 && name[0] != '\0' ? name : "localhost";
+    }
+    std::cout << "tallwynd: serving http://" << host << ":" << server.Port()
+              << "/001XXXXXXtoplist (001 or 002: the setting, XXXXXX: its public password)"
+              << std::endl;
+    if (!fileExists) {
+        Complain(path + " does not exist; both settings are off until set with 'tallwynd set'");
+    } else if (!(*settings)[1].ENABLE && !(*settings)[2].ENABLE) {
+        Complain("neither setting is enabled (tallwynd set N ENABLE=1); every request is refused");
+    }
+
+    error = server.Run();
+    if (error != 0) {
+        Complain(std::string("serving stopped: ") + std::strerror(error));
+        return kExitFailure;
+    }
+    Complain("stopped");
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app(
+        "Serves the mail of two POP3 mailboxes as plain web pages, without a window.\n"
+        "Without a command it serves until SIGINT or SIGTERM.",
+        "tallwynd");
+    app.set_version_flag("--version", "tallwynd " TALLWYN_VERSION);
+    app.footer(
+        "Settings are kept in tallwyn.stp beside the executable, as the window keeps them.\n"
+        "Examples:\n"
+        "  tallwynd set 1 MAIL_SERVER=pop.example.jp:110 MAIL_ACCOUNT=taro MAIL_PASS=- \\\n"
+        "               WEB_PASS=- ENABLE=1\n"
+        "  tallwynd --port 8080");
+
+    std::string settingsFile;
+    std::string bind;
+    int port = kDefaultPort;
+    const std::string settingsHelp = "settings file (default: tallwyn.stp beside the executable)";
+    app.add_option("--settings", settingsFile, settingsHelp)->type_name("FILE");
+    app.add_option("--bind", bind, "address to listen on (default: all)")->type_name("ADDRESS");
+    app.add_option("--port", port, "port to listen on, 0 for any free one (default: 8080)")
+        ->type_name("N")
+        ->check(CLI::Range(0, 65535));
+
+    int showNumber = 0;
+    auto* show = app.add_subcommand("show", "print settings 1 and 2 (or N), passwords masked");
+    show->add_option("--settings", settingsFile, settingsHelp)->type_name("FILE");
+    show->add_option("N", showNumber, "the setting to print, 1 or 2");
+
+    int setNumber = 0;
+    std::vector<std::string> assignments;
+    std::string keys;
+    for (auto key : CSettingEditor::Keys()) {
+        keys += (keys.empty() ? "" : ", ") + std::string(key);
+    }
+    auto* set = app.add_subcommand("set", "change keys of setting N (1 or 2) and save it");
+    set->add_option("--settings", settingsFile, settingsHelp)->type_name("FILE");
+    set->add_option("N", setNumber, "the setting to change, 1 or 2")->required();
+    set->add_option("KEY=VALUE", assignments,
+                    "keys to change; VALUE - for WEB_PASS or "
+                    "MAIL_PASS reads one line from standard input")
+        ->required();
+    set->footer("Keys: " + keys +
+                "\nFlags take 0 or 1; FILTER_TYPE 0 (all), 1 (FILTER1 words) or 2 (not FILTER2 "
+                "words);\nMAIL_SERVER is HOST or HOST:PORT. Values are UTF-8 and stored as "
+                "Shift_JIS.");
+    app.require_subcommand(0, 1);
+    app.failure_message([](const CLI::App*, const CLI::Error& e) {
+        return "tallwynd: " + std::string(e.what()) +
+               "\nRun 'tallwynd --help' for more information.\n";
+    });
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        int code = app.exit(e);
+        return code == 0 ? 0 : kExitUsage;
+    }
+
+    const std::string path = SettingsPath(settingsFile);
+    if (*show) {
+        return ShowCommand(path, showNumber);
+    }
+    if (*set) {
+        return SetCommand(path, setNumber, assignments);
+    }
+    return ServeCommand(path, bind, port);
+}

@@ -1,0 +1,106 @@
+#!/usr/bin/python3
+"""tallwynd serving pages from a real POP3 server: a throwaway Dovecot holding mails
+composed with Python's email package. Expected subjects are what Python's email
+package decodes, in code page 932 and escaped for HTML."""
+
+import os
+import sys
+import unittest
+
+import harness
+from harness import Server, escape_html, make_temp_dir, write_settings
+from pop3_fixture import DOVECOT, Pop3Fixture
+
+HEAD = b"<HTML><HEAD><TITLE>Ravenquill</TITLE></HEAD><BODY>"
+FOOTER = b"<BR><BR><B>By Orrinwick</B></BODY></HTML>"
+
+
+def cp932(text: str) -> bytes:
+    return escape_html(text.encode("cp932"))
+
+
+def expected_row(number: int, sample) -> bytes:
+    """A list-page row. A subject that is not an encoded word keeps its line's CR LF."""
+    return (b"<A HREF='001pwmail%03d'>" % number + cp932(sample.subject) +
+            (b"" if sample.subject_is_encoded else b"\r\n") + b" </A><BR>")
+
+
+class DovecotTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = make_temp_dir(cls.addClassCleanup)
+        cls.pop3 = Pop3Fixture(os.path.join(cls.dir, "pop3"), samples="test")
+        cls.pop3.start()
+        cls.addClassCleanup(cls.pop3.stop)
+        cls.file = os.path.join(cls.dir, "tallwyn.stp")
+        common = dict(ENABLE="1", WEB_PASS="pw", MAIL_SERVER=cls.pop3.address,
+                      MAIL_ACCOUNT=cls.pop3.user, MAIL_LIST_COUNT="20")
+        write_settings(cls.file, 1, MAIL_PASS=cls.pop3.password, **common)
+        # Setting 2 lists only subjects with 会議 (meeting) or "Tom".
+        write_settings(cls.file, 2, MAIL_PASS=cls.pop3.password, FILTER_TYPE="1",
+                       FILTER1="会議,Tom", **common)
+        cls.server = Server(cls.file, os.path.join(cls.dir, "log"))
+        cls.addClassCleanup(cls.server.stop)
+
+    def test_list_page_shows_every_subject_decoded_in_mailbox_order(self):
+        page = self.server.page("/001pwtoplist")
+        self.assertTrue(page.startswith(HEAD), page[:200])
+        self.assertTrue(page.endswith(FOOTER), page[-200:])
+        position = 0
+        for number, sample in enumerate(self.pop3.samples, start=1):
+            with self.subTest(sample.name):
+                row = expected_row(number, sample)
+                found = page.find(row, position)
+                self.assertGreaterEqual(found, 0, f"{row!r} not in {page!r}")
+                position = found + len(row)
+        # The folded To after the folded subject stays out of the subject.
+        self.assertNotIn(b"member", page)
+
+    def test_filter_keywords_given_in_utf8_match_the_decoded_subjects(self):
+        page = self.server.page("/002pwtoplist")
+        listed = [sample.name for sample in self.pop3.samples
+                  if cp932(sample.subject).rstrip() in page]
+        self.assertEqual(listed, ["jp_plain", "jp_folded", "markup"])
+        self.assertIn(b"<A HREF='002pwmail006'>", page)
+
+    def test_mail_pages_show_the_text_and_nothing_else(self):
+        for number, sample in enumerate(self.pop3.samples, start=1):
+            with self.subTest(sample.name):
+                page = self.server.page(f"/001pwmail{number:03d}")
+                self.assertTrue(page.startswith(HEAD), page[:200])
+                self.assertTrue(page.endswith(FOOTER), page[-200:])
+                for text in sample.shown:
+                    self.assertIn(cp932(text) + b"<BR>", page)
+                for text in sample.hidden:
+                    self.assertNotIn(text.encode("cp932"), page)
+                    self.assertNotIn(cp932(text), page)
+
+    def test_message_number_the_mailbox_lacks_gives_the_head_only(self):
+        self.assertEqual(self.server.page("/001pwmail099"), HEAD)
+
+    def test_wrong_mail_password_gives_the_head_only_and_logs_the_failure(self):
+        file = os.path.join(self.dir, "wrong.stp")
+        write_settings(file, 1, ENABLE="1", WEB_PASS="pw", MAIL_SERVER=self.pop3.address,
+                       MAIL_ACCOUNT=self.pop3.user, MAIL_PASS="not-" + self.pop3.password)
+        server = Server(file, os.path.join(self.dir, "wrong.log"))
+        try:
+            self.assertEqual(server.page("/001pwtoplist"), HEAD)
+            lines = server.request_lines(1)
+        finally:
+            self.assertEqual(server.stop(), 0)
+        self.assertEqual(len(lines), 1, server.log_text())
+        self.assertIn("page=toplist outcome=ユーザ名またはパスワードが違います。", lines[0])
+
+    def test_every_served_page_is_logged_ok(self):
+        before = len(self.server.request_lines(0))
+        self.server.page("/001pwmail004")
+        lines = self.server.request_lines(before + 1)
+        self.assertRegex(lines[before], r" setting=1 page=\"mail 4\" outcome=ok bytes=\d+ ")
+
+
+if __name__ == "__main__":
+    harness.require_tallwynd()
+    if not os.access(DOVECOT, os.X_OK):
+        print(f"skipped: {DOVECOT} is missing (Debian package dovecot-pop3d)", file=sys.stderr)
+        sys.exit(harness.SKIP)
+    unittest.main()

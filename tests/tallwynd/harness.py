@@ -1,0 +1,144 @@
+"""Helpers shared by the tests that run the tallwynd executable: running its
+commands, starting it as a server on a free loopback port, and fetching pages."""
+
+import os
+import re
+import select
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+SOURCE_DIR = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+sys.path.insert(0, os.path.join(SOURCE_DIR, "tools"))
+
+TALLWYND = os.environ.get("TALLWYND", "")
+WAIT = 10.0  # bound of every wait for a process or a page
+SKIP = 77    # ctest's SKIP_RETURN_CODE for these tests
+
+SETTING_KEYS = ["NAME", "ENABLE", "FILTER_TYPE", "FILTER1", "FILTER2", "WEB_PASS",
+                "MAIL_SERVER", "MAIL_ACCOUNT", "MAIL_PASS", "MAIL_LIMIT_ENABLE",
+                "MAIL_LIMIT_BYTE", "MAIL_LIMIT_ENABLE2", "MAIL_LIMIT_BYTE2", "MAIL_LIST_COUNT"]
+
+
+def require_tallwynd():
+    if not TALLWYND or not os.access(TALLWYND, os.X_OK):
+        print("TALLWYND must name the tallwynd executable", file=sys.stderr)
+        sys.exit(2)
+
+
+def make_temp_dir(add_cleanup) -> str:
+    """A directory that add_cleanup (a test's addCleanup or addClassCleanup) removes;
+    searchable by others, since a Dovecot started as root reaches its files as other
+    users."""
+    path = tempfile.mkdtemp(prefix="tallwynd-test-")
+    os.chmod(path, 0o755)
+    add_cleanup(shutil.rmtree, path, ignore_errors=True)
+    return path
+
+
+def run(args, stdin=None, timeout=WAIT):
+    """Runs tallwynd with args; returns the finished process (text output)."""
+    return subprocess.run([TALLWYND] + args, input=stdin, capture_output=True, text=True,
+                          timeout=timeout)
+
+
+def escape_html(data: bytes) -> bytes:
+    """The escaping the pages apply to text from mail."""
+    for raw, entity in ((b"&", b"&amp;"), (b"<", b"&lt;"), (b">", b"&gt;"), (b'"', b"&quot;"),
+                        (b"'", b"&#39;")):
+        data = data.replace(raw, entity)
+    return data
+
+
+class Server:
+    """tallwynd serving on 127.0.0.1 and a port the system picks. Its standard error
+    goes to a file, so that a long run never blocks on a full pipe."""
+
+    def __init__(self, settings_file: str, log_file: str, extra=()):
+        self.log_file = log_file
+        with open(log_file, "wb") as log:
+            self.proc = subprocess.Popen(
+                [TALLWYND, "--settings", settings_file, "--bind", "127.0.0.1", "--port", "0",
+                 *extra], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=log)
+        self.first_line = self._read_line(self.proc.stdout)
+        match = re.search(rb"http://127\.0\.0\.1:(\d+)/001XXXXXXtoplist", self.first_line)
+        if not match:
+            self.stop()
+            raise AssertionError(f"unexpected start line {self.first_line!r}; "
+                                 f"stderr: {self.log_text()}")
+        self.port = int(match.group(1))
+
+    @staticmethod
+    def _read_line(stream, timeout=WAIT) -> bytes:
+        deadline = time.monotonic() + timeout
+        data = b""
+        fd = stream.fileno()
+        while not data.endswith(b"\n"):
+            left = deadline - time.monotonic()
+            if left <= 0 or not select.select([fd], [], [], left)[0]:
+                break
+            chunk = os.read(fd, 1)
+            if not chunk:
+                break
+            data += chunk
+        return data
+
+    def log_text(self) -> str:
+        with open(self.log_file, "rb") as f:
+            return f.read().decode("utf-8", "replace")
+
+    def request_lines(self, count: int, timeout=WAIT) -> list:
+        """The first count request lines of the log, waiting for them (a request is
+        logged just after its connection closes)."""
+        deadline = time.monotonic() + timeout
+        while True:
+            lines = [l for l in self.log_text().splitlines() if " client=" in l]
+            if len(lines) >= count or time.monotonic() > deadline:
+                return lines
+            time.sleep(0.01)
+
+    def get(self, path: str, timeout=WAIT) -> bytes:
+        """The whole answer to GET path, read until the server closes."""
+        with socket.create_connection(("127.0.0.1", self.port), timeout=timeout) as s:
+            s.sendall(f"GET {path} HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n".encode("ascii"))
+            chunks = []
+            while True:
+                chunk = s.recv(65536)
+                if not chunk:
+                    return b"".join(chunks)
+                chunks.append(chunk)
+
+    def page(self, path: str) -> bytes:
+        """The HTML of an answer, its HTTP head checked and removed."""
+        answer = self.get(path)
+        head, sep, body = answer.partition(b"\r\n\r\n")
+        assert sep, f"no HTTP head in {answer[:200]!r}"
+        assert head.startswith(b"HTTP/1.0 200 OK\r\n"), head
+        assert b"charset=Shift_JIS" in head, head
+        return body
+
+    def stop(self, sig=signal.SIGTERM) -> int:
+        """Sends sig and returns the exit status."""
+        try:
+            if self.proc.poll() is None:
+                self.proc.send_signal(sig)
+            return self.proc.wait(timeout=WAIT)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
+            raise
+        finally:
+            self.proc.stdout.close()
+
+
+def write_settings(settings_file: str, number: int, **values) -> None:
+    """Sets keys of a setting through 'tallwynd set'."""
+    args = ["set", "--settings", settings_file, str(number)]
+    args += [f"{key}={value}" for key, value in values.items()]
+    done = run(args)
+    if done.returncode != 0:
+        raise AssertionError(f"tallwynd {' '.join(args)} failed: {done.stderr}")
