@@ -5,6 +5,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/dev}
+. tools/deps.sh
+tallwyn_install_deps docs
 work=$(mktemp -d)
 pids=()
 cleanup() {

@@ -1,5 +1,6 @@
 #include "gateway/Pop3Dialogue.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "gateway/ListPage.h"
@@ -161,8 +162,8 @@ std::string_view CPop3Dialogue::ReadLine() {
         }
         previous = piece.back();
     }
-    m_longLine.resize(m_longLine.size() - ending.size());
-    m_longLine += ending;
+    // The last bytes of the kept piece make way for the line's end.
+    std::copy(ending.begin(), ending.end(), m_longLine.end() - static_cast<long>(ending.size()));
     return m_longLine;
 }
 
