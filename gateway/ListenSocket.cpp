@@ -177,6 +177,7 @@ void CListenSocket::OnAccept(int errorCode) {
             // Reading the head or sending the page head failed: the request is dropped.
             m_record.errorCode = e.m_nCode;
             m_record.errorText = e.GetErrorMessage();
+            m_record.detail = browser.LastErrorDetail();
         }
     }
     m_record.milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -213,14 +214,15 @@ void CListenSocket::HandleRequest(const char* requestLine, CBlockingSocket& brow
         throw;
     }
 
+    CPop3Dialogue dialogue(setting, page, m_timeoutMs);
     try {
-        CPop3Dialogue dialogue(setting, page, m_timeoutMs);
         dialogue.Run(route);
     } catch (const CMyException& e) {
         // The page ends where it was, without footer. What was gathered for the
         // browser before the failure still goes out, as it would have unbatched.
         m_record.errorCode = e.m_nCode;
         m_record.errorText = e.GetErrorMessage();
+        m_record.detail = dialogue.FailureDetail();
         try {
             page.Flush();
         } catch (const CMyException&) {

@@ -14,6 +14,8 @@ struct CRequestRecord {
     std::string page;        // "toplist", "mail N" or "refused"
     int errorCode = 0;       // 0 when the page was served whole, else the failure code
     std::string errorText;   // the failure's message (code page 932), empty when ok
+    std::string detail;      // the failure's cause in words (ASCII), when known:
+                             // "certificate verify failed: self-signed certificate"
     long long bytesSent = 0;
     long long milliseconds = 0;
 };

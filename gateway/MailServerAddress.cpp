@@ -1,8 +1,13 @@
 #include "gateway/MailServerAddress.h"
 
+#include "transport/Address.h"
+
 namespace {
 
 constexpr int kMaxPort = 65535;
+constexpr std::string_view kPlainScheme = "pop3://";
+constexpr std::string_view kTlsScheme = "pop3s://";
+constexpr std::string_view kSchemeEnd = "://";
 
 // A decimal port from 1 to kMaxPort, digits only.
 std::optional<int> ParsePort(std::string_view text) {
@@ -22,23 +27,73 @@ std::optional<int> ParsePort(std::string_view text) {
     return value;
 }
 
+char Lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Whether text begins with scheme (lower case), letters compared without case.
+bool HasScheme(std::string_view text, std::string_view scheme) {
+    if (text.size() < scheme.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < scheme.size(); ++i) {
+        if (Lower(text[i]) != scheme[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 std::optional<CMailServerAddress> ParseMailServer(std::string_view mailServer) {
     CMailServerAddress address;
-    std::string_view host = mailServer;
-    const std::size_t colon = mailServer.rfind(':');
+    std::string_view rest = mailServer;
+    const bool url = rest.find(kSchemeEnd) != std::string_view::npos;
+    if (url) {
+        if (HasScheme(rest, kTlsScheme)) {
+            address.tls = true;
+            rest.remove_prefix(kTlsScheme.size());
+        } else if (HasScheme(rest, kPlainScheme)) {
+            rest.remove_prefix(kPlainScheme.size());
+        } else {
+            return std::nullopt;  // a scheme we do not speak
+        }
+        if (rest.ends_with('/')) {
+            rest.remove_suffix(1);
+        }
+        if (rest.find('/') != std::string_view::npos) {
+            return std::nullopt;  // a path means nothing to POP3
+        }
+    }
+    std::string_view host = rest;
+    const std::size_t colon = rest.rfind(':');
     if (colon != std::string_view::npos) {
-        const std::optional<int> port = ParsePort(mailServer.substr(colon + 1));
+        const std::optional<int> port = ParsePort(rest.substr(colon + 1));
         if (!port) {
             return std::nullopt;
         }
         address.port = *port;
-        host = mailServer.substr(0, colon);
+        host = rest.substr(0, colon);
     }
     if (host.empty()) {
         return std::nullopt;
     }
+    if (address.tls && address.port == 0) {
+        address.port = kPop3sPort;
+    }
     address.host = std::string(host);
     return address;
+}
+
+std::string DescribeMailServer(std::string_view mailServer) {
+    if (mailServer.empty()) {
+        return "none set";
+    }
+    const auto address = ParseMailServer(mailServer);
+    if (!address) {
+        return "not usable: give " + std::string(kMailServerForms);
+    }
+    return std::string(address->tls ? "TLS" : "plain") + " to " + address->host + " port " +
+           std::to_string(ChoosePort(address->port));
 }

@@ -41,11 +41,21 @@ void CPop3Dialogue::Run(const CRequestRoute& route) {
 
 void CPop3Dialogue::Connect() {
     const auto address = ParseMailServer(m_setting.MAIL_SERVER);
-    if (!address || m_mail.Connect(address->host.c_str(), address->port, m_timeoutMs) < 0) {
+    if (!address) {
+        m_detail = "MAIL_SERVER is none of " + std::string(kMailServerForms);
+        throw CMyException(ERR_CONNECT);
+    }
+    // A TLS failure (handshake, certificate, host name) fails the connection like any
+    // other; LastErrorDetail keeps the reason for the log.
+    if (m_mail.Connect(address->host.c_str(), address->port, m_timeoutMs, address->tls) < 0) {
         throw CMyException(ERR_CONNECT);
     }
     // The greeting's content is not examined; only its arrival counts.
     ReadAnswerLine();
+}
+
+const std::string& CPop3Dialogue::FailureDetail() const {
+    return m_detail.empty() ? m_mail.LastErrorDetail() : m_detail;
 }
 
 void CPop3Dialogue::Login() {

@@ -33,6 +33,11 @@ public:
     // single-mail request). Raises CMyException; the page then stays cut where it was.
     void Run(const CRequestRoute& route);
 
+    // After Run raised: why, in words, when the mail-server connection says more than
+    // the failure code ("certificate verify failed: ...", "nothing received for 30000
+    // ms"); empty otherwise.
+    const std::string& FailureDetail() const;
+
 private:
     void Connect();
     void Login();
@@ -58,4 +63,5 @@ private:
     std::vector<char> m_reply;
     std::string m_longLine;  // a line longer than the reply buffer, put back together
     std::string m_chunk;     // page text made from the current line
+    std::string m_detail;    // a failure found before any connection
 };

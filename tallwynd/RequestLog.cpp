@@ -43,6 +43,9 @@ std::string CRequestLog::FormatLine(const CRequestRecord& record, std::string_vi
         }
     }
     line += " outcome=" + Value(outcome);
+    if (record.errorCode != 0 && !record.detail.empty()) {
+        line += " detail=" + Value(record.detail);
+    }
     line += " bytes=" + std::to_string(record.bytesSent);
     line += " ms=" + std::to_string(record.milliseconds);
     return line;

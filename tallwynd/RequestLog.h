@@ -9,8 +9,10 @@
 // The one line per request that tallwynd writes to standard error:
 //   2024-05-01T10:00:00+0900 client=127.0.0.1:50312 setting=1 page="mail 3" outcome=ok bytes=2048
 //   ms=35
-// outcome is ok, or the failure's message in UTF-8 on one line. A request line is
-// never logged, so neither password can reach the log.
+// outcome is ok, or the failure's message in UTF-8 on one line, followed by
+// detail="..." when the failure's cause is known in words ("certificate verify failed:
+// self-signed certificate"). A request line is never logged, so neither password can
+// reach the log.
 class CRequestLog {
 public:
     // Local time with its offset from UTC, as in the example above.

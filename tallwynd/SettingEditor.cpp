@@ -5,6 +5,7 @@
 #include <charconv>
 #include <climits>
 
+#include "gateway/MailServerAddress.h"
 #include "mime/Codepage.h"
 
 namespace {
@@ -142,20 +143,10 @@ std::string CheckServer(std::string_view value) {
     if (std::any_of(value.begin(), value.end(), [](char c) { return IsBlank(c); })) {
         return "a server name has no blanks";
     }
-    auto colon = value.rfind(':');
-    if (colon == std::string_view::npos) {
+    if (value.empty() || ParseMailServer(value)) {
         return {};
     }
-    std::string_view host = value.substr(0, colon);
-    std::string_view port = value.substr(colon + 1);
-    bool digits =
-        !port.empty() && port.size() <= 5 &&
-        std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; });
-    auto number = digits ? ParseInt(port) : std::nullopt;
-    if (host.empty() || !number || *number < 1 || *number > 65535) {
-        return "give HOST or HOST:PORT with a port from 1 to 65535";
-    }
-    return {};
+    return "give " + std::string(kMailServerForms) + ", with a port from 1 to 65535";
 }
 
 std::string CheckWebPassword(std::string_view value) {
@@ -267,6 +258,11 @@ std::string CSettingEditor::Set(std::string_view key, std::string_view utf8Value
     }
     m_setting.*info->text = std::move(*cp932);
     return {};
+}
+
+std::string CSettingEditor::ShowTransport(const CSetting& setting) {
+    return "  connects            " + Cp932ToUtf8Lossy(DescribeMailServer(setting.MAIL_SERVER)) +
+           "\n";
 }
 
 std::string CSettingEditor::Show(const CSetting& setting) {

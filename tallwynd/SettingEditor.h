@@ -34,6 +34,9 @@ public:
     // One line per key, "KEY  value", in UTF-8; passwords show only whether they are
     // set.
     static std::string Show(const CSetting& setting);
+    // One line saying how MAIL_SERVER is reached: "  connects            TLS to
+    // pop.example.jp port 995", plain or TLS, the host and the port it resolves to.
+    static std::string ShowTransport(const CSetting& setting);
 
 private:
     CSetting& m_setting;

@@ -8,6 +8,9 @@
     pop3_fixture.py stop DIR
         Stops the Dovecot started in DIR (DIR itself is left to the caller).
 
+From Python, Pop3Fixture(..., tls=(certificate, key)) serves the same mailbox over TLS
+as well, on a second port (tls_port).
+
 As root, Dovecot's login and internal processes run as the users the Debian package
 made (dovenull, dovecot) and the mailbox belongs to nobody, since Dovecot refuses
 uid 0 for mail access and root for login processes. As any other user, everything
@@ -63,16 +66,35 @@ class Pop3Fixture:
     start() and stop()."""
 
     def __init__(self, directory: str, user: str = "alice", password: str = "secret",
-                 samples: str = "test"):
+                 samples: str = "test", tls=None, tls_by_name=None):
+        """tls: (certificate file, key file) to serve POP3 over TLS as well, on
+        tls_port beside the plain port; tls_by_name: {server name: (certificate, key)}
+        for clients that ask for that name (SNI)."""
         self.directory = os.path.abspath(directory)
         self.user = user
         self.password = password
         self.samples = mail_samples.SAMPLE_SETS[samples]() if samples != "none" else []
         self.port = 0
+        self.tls = tls
+        self.tls_by_name = tls_by_name or {}
+        self.tls_port = 0
 
     @property
     def address(self) -> str:
         return f"{HOST}:{self.port}"
+
+    def tls_address(self, host: str = HOST) -> str:
+        """MAIL_SERVER for the TLS listener, reached by the name host."""
+        return f"pop3s://{host}:{self.tls_port}"
+
+    def _ssl_config(self) -> str:
+        if not self.tls:
+            return "ssl = no"
+        lines = [f"ssl = yes", f"ssl_cert = <{self.tls[0]}", f"ssl_key = <{self.tls[1]}"]
+        for name, (cert, key) in self.tls_by_name.items():
+            lines += [f"local_name {name} {{", f"  ssl_cert = <{cert}", f"  ssl_key = <{key}",
+                      "}"]
+        return "\n".join(lines)
 
     def _path(self, *parts) -> str:
         return os.path.join(self.directory, *parts)
@@ -93,6 +115,8 @@ class Pop3Fixture:
     def _write_config(self, port: int) -> None:
         login_user, internal_user, internal_group, uid, gid = self._users()
         d = self.directory
+        ssl = self._ssl_config()
+        tls_port = self.tls_port if self.tls else 0
         conf = f"""# Throwaway POP3 server for Tallwyn's tests and demo.
 protocols = pop3
 listen = {HOST}
@@ -100,7 +124,7 @@ base_dir = {d}/run
 state_dir = {d}/state
 instance_name = tallwyn-{port}
 log_path = {d}/dovecot.log
-ssl = no
+{ssl}
 disable_plaintext_auth = no
 auth_mechanisms = plain
 default_login_user = {login_user}
@@ -123,7 +147,9 @@ service pop3-login {{
     port = {port}
   }}
   inet_listener pop3s {{
-    port = 0
+    address = {HOST}
+    port = {tls_port}
+    ssl = yes
   }}
 }}
 service anvil {{
@@ -199,6 +225,7 @@ service anvil {{
         self._prepare()
         for _ in range(START_ATTEMPTS):
             self.port = _free_port()
+            self.tls_port = _free_port() if self.tls else 0
             self._write_config(self.port)
             # The daemon keeps inherited descriptors open, so its output goes to a
             # file rather than a pipe that would never reach end of file.

@@ -6,12 +6,16 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <arpa/inet.h>
+
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <string>
 
 #include "transport/Address.h"
 #include "transport/MyException.h"
+#include "transport/TlsSession.h"
 
 namespace {
 
@@ -57,6 +61,24 @@ WaitResult WaitFor(int fd, short events, int timeoutMs) {
     }
 }
 
+using Clock = std::chrono::steady_clock;
+
+// The time left until deadline, in whole milliseconds rounded up; 0 once it has passed.
+int MillisecondsLeft(Clock::time_point deadline) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+std::string AddressText(const Ipv4Address& address, int port) {
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, address.data(), text, sizeof text);
+    return std::string(text) + ":" + std::to_string(port);
+}
+
+std::string ErrorText(int error) {
+    return std::strerror(error);
+}
+
 bool SetNonBlocking(int fd, bool on) {
     const int flags = fcntl(fd, F_GETFL);
     if (flags < 0) {
@@ -72,22 +94,28 @@ CBlockingSocket::CBlockingSocket() : m_hSocket(kNoHandle) {}
 
 CBlockingSocket::CBlockingSocket(int hSocket) : m_hSocket(hSocket) {}
 
-// The handle is left open: only Close closes it.
+// The handle is left open: only Close closes it. A TLS session is freed without a
+// word to the peer.
 CBlockingSocket::~CBlockingSocket() = default;
 
 int CBlockingSocket::Connect(const char* host, int port, int connectTimeoutMs) {
+    m_errorDetail.clear();
     if (host == nullptr || *host == '\0') {
+        m_errorDetail = "no host name";
         return -2;
     }
     if (m_created && m_hSocket != kNoHandle) {
         Close();  // a second Connect must not lose the first connection's handle
     }
+    DropTls();
     const std::optional<Ipv4Address> address = ResolveHost(host);
     if (!address) {
+        m_errorDetail = std::string("host name not found: ") + host;
         return -3;
     }
     const int chosenPort = ChoosePort(port);
     if (chosenPort <= 0 || chosenPort > 65535) {
+        m_errorDetail = "port out of range: " + std::to_string(chosenPort);
         errno = EINVAL;
         return -4;
     }
@@ -96,6 +124,7 @@ int CBlockingSocket::Connect(const char* host, int port, int connectTimeoutMs) {
     // not by the system's two minutes.
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
+        m_errorDetail = "no socket: " + ErrorText(errno);
         return -3;
     }
     sockaddr_in peer{};
@@ -121,6 +150,10 @@ int CBlockingSocket::Connect(const char* host, int port, int connectTimeoutMs) {
     if (!connected || !SetNonBlocking(fd, false)) {
         const int error = errno;
         ::close(fd);
+        m_errorDetail = error == ETIMEDOUT
+                            ? "connection to " + AddressText(*address, chosenPort) + " timed out"
+                            : "connection to " + AddressText(*address, chosenPort) +
+                                  " failed: " + ErrorText(error);
         errno = error;
         return -4;
     }
@@ -130,6 +163,65 @@ int CBlockingSocket::Connect(const char* host, int port, int connectTimeoutMs) {
     return 0;
 }
 
+int CBlockingSocket::Connect(const char* host, int port, int connectTimeoutMs, bool tls) {
+    const int result = Connect(host, port, connectTimeoutMs);
+    if (result != 0 || !tls) {
+        return result;
+    }
+    return StartTls(host, connectTimeoutMs);
+}
+
+int CBlockingSocket::StartTls(const char* serverName, int timeoutMs) {
+    m_errorDetail.clear();
+    if (m_hSocket == kNoHandle) {
+        m_errorDetail = "no connection to start TLS on";
+        return -5;
+    }
+    if (m_tls) {
+        return 0;  // already TLS
+    }
+    const bool bounded = timeoutMs > 0;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    // Whatever was read before the handshake is not part of the TLS stream.
+    m_readPos = m_readEnd = 0;
+    m_tls = std::make_unique<CTlsSession>();
+    bool going = m_tls->Begin(m_hSocket, serverName, m_errorDetail);
+    while (going) {
+        const CTlsSession::Io step = m_tls->Handshake(m_errorDetail);
+        if (step == CTlsSession::Io::Done) {
+            return 0;
+        }
+        if (step != CTlsSession::Io::WantRead && step != CTlsSession::Io::WantWrite) {
+            break;
+        }
+        const int wait = bounded ? MillisecondsLeft(deadline) : 0;
+        const WaitResult ready =
+            bounded && wait == 0
+                ? WaitResult::TimedOut
+                : WaitFor(m_hSocket, step == CTlsSession::Io::WantRead ? POLLIN : POLLOUT, wait);
+        if (ready == WaitResult::TimedOut) {
+            m_errorDetail = "TLS handshake timed out after " + std::to_string(timeoutMs) + " ms";
+            break;
+        }
+        if (ready == WaitResult::Failed) {
+            m_errorDetail = "TLS handshake failed: " + ErrorText(errno);
+            break;
+        }
+    }
+    // Failed: a stream half way into TLS is of no use to anyone.
+    const std::string detail = m_errorDetail;
+    const int error = errno;
+    DropTls();
+    if (m_created) {
+        Close();
+    } else {
+        m_hSocket = kNoHandle;
+    }
+    m_errorDetail = detail;
+    errno = error;
+    return -5;
+}
+
 int CBlockingSocket::Send(const char* text, int flags, int timeoutMs) {
     const auto length = text == nullptr ? std::size_t{0} : std::strlen(text);
     return SendBytes(text, static_cast<int>(length), flags, timeoutMs);
@@ -137,12 +229,17 @@ int CBlockingSocket::Send(const char* text, int flags, int timeoutMs) {
 
 int CBlockingSocket::SendBytes(const char* data, int length, int flags, int timeoutMs) {
     if (m_hSocket == kNoHandle) {
+        m_errorDetail = "send without a connection";
         errno = EBADF;
         throw CMyException(ERR_SEND);
     }
     if (length < 0) {
+        m_errorDetail = "send of a negative length";
         errno = EINVAL;
         throw CMyException(ERR_SEND);
+    }
+    if (m_tls) {
+        return SendTls(data, length, timeoutMs);
     }
     // Each send takes what fits without blocking, so that a reader that stops reading
     // is noticed by the time-out instead of hanging the server. The handle's own
@@ -160,15 +257,51 @@ int CBlockingSocket::SendBytes(const char* data, int length, int flags, int time
             continue;
         }
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-            throw CMyException(ERR_SEND);
+            FailSend("send failed: " + ErrorText(errno));
         }
         // The peer has not read what we sent before: wait until there is room again.
         // A peer that takes nothing for a whole time-out has stalled.
-        if (WaitFor(m_hSocket, POLLOUT, timeoutMs) != WaitResult::Ready) {
-            throw CMyException(ERR_SEND);
+        WaitToSend(POLLOUT, timeoutMs);
+    }
+    return sent;
+}
+
+int CBlockingSocket::SendTls(const char* data, int length, int timeoutMs) {
+    int sent = 0;
+    while (sent < length) {
+        std::size_t put = 0;
+        const CTlsSession::Io step =
+            m_tls->Write(data + sent, static_cast<std::size_t>(length - sent), put);
+        if (step == CTlsSession::Io::Done) {
+            sent += static_cast<int>(put);
+        } else if (step == CTlsSession::Io::WantWrite || step == CTlsSession::Io::WantRead) {
+            // TLS may have to read (a key update) before it can write on.
+            WaitToSend(step == CTlsSession::Io::WantRead ? POLLIN : POLLOUT, timeoutMs);
+        } else {
+            if (step == CTlsSession::Io::Closed) {
+                errno = EPIPE;
+            }
+            FailSend(m_tls->LastFault());
         }
     }
     return sent;
+}
+
+void CBlockingSocket::WaitToSend(short events, int timeoutMs) {
+    const WaitResult ready = WaitFor(m_hSocket, events, timeoutMs);
+    if (ready == WaitResult::TimedOut) {
+        FailSend("send stalled: nothing taken for " + std::to_string(timeoutMs) + " ms");
+    }
+    if (ready == WaitResult::Failed) {
+        FailSend("send failed: " + ErrorText(errno));
+    }
+}
+
+void CBlockingSocket::FailSend(std::string detail) {
+    const int error = errno;
+    m_errorDetail = std::move(detail);
+    errno = error;
+    throw CMyException(ERR_SEND);
 }
 
 int CBlockingSocket::ReceiveUntil(char* buffer, int size, int flags, int timeoutMs,
@@ -215,25 +348,29 @@ int CBlockingSocket::ReceiveUntil(char* buffer, int size, int flags, int timeout
             return static_cast<int>(stored);
         }
 
-        // The read-ahead is empty: one recv takes whatever has arrived.
-        m_readPos = m_readEnd = 0;
-        const ssize_t n = ::recv(m_hSocket, m_readBuf, kReadAhead, recvFlags);
-        if (n > 0) {
-            m_readEnd = static_cast<std::size_t>(n);
+        // The read-ahead is empty: one read takes whatever has arrived.
+        const Fill fill = FillReadAhead(recvFlags);
+        if (fill == Fill::Got) {
             emptyReads = 0;
             continue;
         }
-        if (n == 0) {
-            if (++emptyReads >= kEmptyReadsToFail) {
+        if (fill == Fill::Closed) {
+            // TLS has nothing after its end; a plain peer's close shows as empty reads.
+            if (m_tls || ++emptyReads >= kEmptyReadsToFail) {
+                m_errorDetail = m_tls ? m_tls->LastFault() : "the peer closed the connection";
                 errno = 0;  // the peer closed: there is no system error to show
                 break;
             }
-        } else if (errno == EINTR) {
-            continue;
-        } else if (errno != EAGAIN && errno != EWOULDBLOCK) {
+        } else if (fill == Fill::Failed) {
+            m_errorDetail = m_tls ? m_tls->LastFault() : "receive failed: " + ErrorText(errno);
             break;
         }
-        if (WaitFor(m_hSocket, POLLIN, timeoutMs) != WaitResult::Ready) {
+        const WaitResult ready =
+            WaitFor(m_hSocket, fill == Fill::WantWrite ? POLLOUT : POLLIN, timeoutMs);
+        if (ready != WaitResult::Ready) {
+            m_errorDetail = ready == WaitResult::TimedOut
+                                ? "nothing received for " + std::to_string(timeoutMs) + " ms"
+                                : "receive failed: " + ErrorText(errno);
             break;
         }
     }
@@ -244,13 +381,65 @@ int CBlockingSocket::ReceiveUntil(char* buffer, int size, int flags, int timeout
     throw CMyException(ERR_RECEIVE);
 }
 
+CBlockingSocket::Fill CBlockingSocket::FillReadAhead(int flags) {
+    m_readPos = m_readEnd = 0;
+    if (!m_tls) {
+        for (;;) {
+            const ssize_t n = ::recv(m_hSocket, m_readBuf, kReadAhead, flags);
+            if (n > 0) {
+                m_readEnd = static_cast<std::size_t>(n);
+                return Fill::Got;
+            }
+            if (n == 0) {
+                return Fill::Closed;
+            }
+            if (errno != EINTR) {
+                return errno == EAGAIN || errno == EWOULDBLOCK ? Fill::WantRead : Fill::Failed;
+            }
+        }
+    }
+    // TLS hands out one record per read; take every record it already holds, since
+    // poll cannot see those and the next call should find them here.
+    do {
+        std::size_t got = 0;
+        const CTlsSession::Io step =
+            m_tls->Read(m_readBuf + m_readEnd, kReadAhead - m_readEnd, got);
+        if (step == CTlsSession::Io::Done) {
+            m_readEnd += got;
+            continue;
+        }
+        if (m_readEnd > 0) {
+            break;  // a fault or a close shows on the next read, after these bytes
+        }
+        switch (step) {
+            case CTlsSession::Io::WantRead:
+                return Fill::WantRead;
+            case CTlsSession::Io::WantWrite:
+                return Fill::WantWrite;
+            case CTlsSession::Io::Closed:
+                return Fill::Closed;
+            default:
+                return Fill::Failed;
+        }
+    } while (m_readEnd < kReadAhead && m_tls->HasPending());
+    return Fill::Got;
+}
+
 bool CBlockingSocket::HasBufferedLine(int terminator) const {
     return m_readPos < m_readEnd &&
            std::memchr(m_readBuf + m_readPos, static_cast<unsigned char>(terminator),
                        m_readEnd - m_readPos) != nullptr;
 }
 
+void CBlockingSocket::DropTls() {
+    m_tls.reset();
+}
+
 int CBlockingSocket::Close() {
+    if (m_tls && m_hSocket != kNoHandle) {
+        m_tls->Shutdown();
+    }
+    DropTls();
     if (m_hSocket != kNoHandle) {
         ::close(m_hSocket);  // not retried on EINTR: the handle is released either way
     }

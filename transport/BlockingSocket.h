@@ -1,9 +1,13 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
+#include <string>
 
 // Every wait of the request road is bounded by this, unless a caller passes its own.
 constexpr int kTimeoutMs = 30000;
+
+class CTlsSession;
 
 // A blocking TCP stream over one socket handle. Every wait is bounded by a time-out;
 // a failed transfer raises CMyException (ERR_SEND, ERR_RECEIVE); Connect reports by
@@ -23,6 +27,27 @@ public:
     // 0 leaves it to the system) or port out of range. After a failure the object has
     // no handle and no socket is left open.
     int Connect(const char* host, int port, int connectTimeoutMs = kTimeoutMs);
+    // As above, then, when tls, StartTls(host, connectTimeoutMs): -5 when TLS fails.
+    int Connect(const char* host, int port, int connectTimeoutMs, bool tls);
+
+    // Makes the connected stream TLS: a handshake with SNI, the server's chain verified
+    // against the system's trust store (OpenSSL's SSL_CERT_FILE / SSL_CERT_DIR, read
+    // when the process first uses TLS) and serverName checked against the certificate
+    // (as a name, or as an address when it is a numeric IPv4 address), TLS 1.2 at
+    // least. timeoutMs bounds the whole handshake (0: no bound). Returns 0, or -5 when
+    // the handshake fails, the certificate does not verify or is not for serverName;
+    // the object then has no handle (one made by Connect is closed; a wrapped one is
+    // left to its owner) and LastErrorDetail says why. Verification cannot be turned
+    // off. Afterwards SendBytes, ReceiveUntil and Close work over TLS with the same
+    // results as plain (flags are ignored there); a TLS peer's close or a TLS fault
+    // ends a receive at once.
+    int StartTls(const char* serverName, int timeoutMs = kTimeoutMs);
+    bool IsTls() const { return m_tls != nullptr; }
+
+    // Why the last Connect or StartTls failed, or the last SendBytes or ReceiveUntil
+    // raised, in words ("host name mismatch: ...", "TLS handshake timed out after
+    // 30000 ms"). Connect and StartTls clear it.
+    const std::string& LastErrorDetail() const { return m_errorDetail; }
 
     // Sends text up to its terminating zero; see SendBytes.
     int Send(const char* text, int flags, int timeoutMs);
@@ -47,15 +72,28 @@ public:
     // the next ReceiveUntil will not wait for the peer.
     bool HasBufferedLine(int terminator = '\n') const;
 
+    // Closes the handle. Over TLS the close notification goes first when the socket
+    // takes it at once; Close never waits for the peer.
     int Close();
 
     int m_hSocket;
 
 private:
+    enum class Fill { Got, WantRead, WantWrite, Closed, Failed };
+    // One read from the connection into the emptied read-ahead.
+    Fill FillReadAhead(int flags);
+    int SendTls(const char* data, int length, int timeoutMs);
+    // Waits for events before sending on; raises ERR_SEND when that fails or times out.
+    void WaitToSend(short events, int timeoutMs);
+    [[noreturn]] void FailSend(std::string detail);
+    void DropTls();
+
     // As large as a reply line may be, so that one recv can take a whole arrival.
     static constexpr std::size_t kReadAhead = 65536;
     char m_readBuf[kReadAhead];
-    std::size_t m_readPos = 0;  // first unread byte in m_readBuf
-    std::size_t m_readEnd = 0;  // one past the last byte in m_readBuf
-    bool m_created = false;     // m_hSocket was made by Connect
+    std::size_t m_readPos = 0;           // first unread byte in m_readBuf
+    std::size_t m_readEnd = 0;           // one past the last byte in m_readBuf
+    bool m_created = false;              // m_hSocket was made by Connect
+    std::unique_ptr<CTlsSession> m_tls;  // set while the stream is TLS
+    std::string m_errorDetail;
 };

@@ -17,6 +17,8 @@
 #include "settings/Profile.h"
 #include "support/FakePop3Server.h"
 #include "support/HttpExchange.h"
+#include "support/TestPki.h"
+#include "support/TlsTestServer.h"
 #include "transport/MyException.h"
 
 namespace {
@@ -99,6 +101,7 @@ int OpenDescriptors() {
 class GatewayTest : public testing::Test {
 protected:
     void SetUp() override {
+        TestTrust();  // before the process's first TLS connection
         CSetting& setting = m_settings[1];
         setting.Load(CProfile("/nonexistent/tallwyn-test.stp"), 1);
         setting.ENABLE = true;
@@ -255,6 +258,7 @@ struct FailureCase {
     std::string body;             // what follows the page head
     int code;
     std::string mailServer = "127.0.0.1:{port}";  // {port}: the fake's; {closed}: nobody's
+    std::string detail = "";                      // what the record's detail begins with
 };
 
 class GatewayFailureTest : public GatewayTest, public testing::WithParamInterface<FailureCase> {};
@@ -274,6 +278,7 @@ TEST_P(GatewayFailureTest, CutsThePage) {
         EXPECT_EQ(Get(c.path), kHead + c.body);
         EXPECT_EQ(Last().errorCode, c.code);
         EXPECT_FALSE(Last().errorText.empty());
+        EXPECT_EQ(Last().detail.substr(0, c.detail.size()), c.detail) << Last().detail;
         EXPECT_TRUE(server.ScriptMet()) << server.Failure();
         EXPECT_EQ(server.Connections(), static_cast<int>(c.scripts.size()));
     }
@@ -287,15 +292,47 @@ const std::string kPartial = "+OK\r\nSubject: two\r\n";
 INSTANTIATE_TEST_SUITE_P(
     Failures, GatewayFailureTest,
     testing::Values(
-        FailureCase{
-            "ConnectionRefused", "/001pwtoplist", {}, "", ERR_CONNECT, "127.0.0.1:{closed}"},
-        FailureCase{"EmptyServer", "/001pwtoplist", {}, "", ERR_CONNECT, ""},
+        FailureCase{"ConnectionRefused",
+                    "/001pwtoplist",
+                    {},
+                    "",
+                    ERR_CONNECT,
+                    "127.0.0.1:{closed}",
+                    "connection to 127.0.0.1:"},
+        FailureCase{"EmptyServer", "/001pwtoplist", {}, "", ERR_CONNECT, "", "MAIL_SERVER is"},
         FailureCase{"EmptyPort", "/001pwtoplist", {}, "", ERR_CONNECT, "127.0.0.1:"},
+        FailureCase{"OtherScheme",
+                    "/001pwtoplist",
+                    {},
+                    "",
+                    ERR_CONNECT,
+                    "imaps://127.0.0.1:{port}",
+                    "MAIL_SERVER is none of host, host:port"},
+        FailureCase{"TlsToAPlainServer",
+                    "/001pwtoplist",
+                    {{"S: +OK POP3 ready", "SILENT"}},
+                    "",
+                    ERR_CONNECT,
+                    "pop3s://127.0.0.1:{port}",
+                    "TLS handshake failed: "},
+        FailureCase{"TlsServerSilent",
+                    "/001pwtoplist",
+                    {{"SILENT"}},
+                    "",
+                    ERR_CONNECT,
+                    "POP3S://localhost:{port}",
+                    "TLS handshake timed out after 300 ms"},
         FailureCase{"PortOutOfRange", "/001pwtoplist", {}, "", ERR_CONNECT, "127.0.0.1:99999"},
         FailureCase{"PortNotANumber", "/001pwtoplist", {}, "", ERR_CONNECT, "127.0.0.1:abc"},
         FailureCase{"NoHost", "/001pwtoplist", {}, "", ERR_CONNECT, ":{port}"},
         FailureCase{"ClosedBeforeGreeting", "/001pwtoplist", {{"X"}}, "", ERR_RECEIVE},
-        FailureCase{"NoGreeting", "/001pwtoplist", {{"SILENT"}}, "", ERR_RECEIVE},
+        FailureCase{"NoGreeting",
+                    "/001pwtoplist",
+                    {{"SILENT"}},
+                    "",
+                    ERR_RECEIVE,
+                    "127.0.0.1:{port}",
+                    "nothing received for 300 ms"},
         FailureCase{"UserRefused",
                     "/001pwtoplist",
                     {{"S: +OK", "C: USER taro", "S: -ERR who?"}},
@@ -355,6 +392,62 @@ INSTANTIATE_TEST_SUITE_P(
                     "text<BR>",
                     ERR_RECEIVE}),
     [](const testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
+
+// --- POP3 over TLS: a TLS front on the scripted peer ---------------------------------
+
+TEST_F(GatewayTest, PagesOverTlsAreTheSameAsPlain) {
+    const Script list = Join({Login(2), Retr(1, Message("first")),
+                              Retr(2, Message("=?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?=")), Quit()});
+    const Script mail = Join({Login(1), Retr(1, Message("x", "line one\r\n..dot\r\n")), Quit()});
+    FakePop3Server server({list, list, mail, mail});
+    TestServer front([&](int fd) { RelayTls(fd, TestTrust().localhost, server.Port()); }, 2);
+    const std::string plain = server.Address();
+    const std::string tls = "pop3s://localhost:" + std::to_string(front.Port());
+    for (const char* path : {"/001pwtoplist", "/001pwmail001"}) {
+        m_settings[1].MAIL_SERVER = plain;
+        const std::string overPlain = Get(path);
+        m_settings[1].MAIL_SERVER = tls;
+        const std::string overTls = Get(path);
+        EXPECT_EQ(Last().errorCode, 0) << Last().detail;
+        EXPECT_EQ(overTls, overPlain) << path;
+        EXPECT_TRUE(overTls.ends_with(kFooter)) << overTls;
+    }
+    EXPECT_TRUE(server.ScriptMet()) << server.Failure();
+}
+
+struct TlsRefusalCase {
+    const char* name;
+    bool knownCa;
+    const char* certifiedName;
+    const char* detail;
+};
+
+class GatewayTlsRefusalTest : public GatewayTest,
+                              public testing::WithParamInterface<TlsRefusalCase> {};
+
+TEST_P(GatewayTlsRefusalTest, EndsThePageAfterItsHeadAndSaysWhy) {
+    const TlsRefusalCase& c = GetParam();
+    const TestAuthority& ca = c.knownCa ? TestTrust().trusted : TestTrust().stranger;
+    const Credentials credentials = ca.Issue({{c.certifiedName}, {}});
+    FakePop3Server server({});
+    TestServer front([&](int fd) { RelayTls(fd, credentials, server.Port()); });
+    m_settings[1].MAIL_SERVER = "pop3s://localhost:" + std::to_string(front.Port());
+    EXPECT_EQ(Get("/001pwtoplist"), kHead);
+    EXPECT_EQ(Last().errorCode, ERR_CONNECT);
+    EXPECT_EQ(Last().detail, c.detail);
+    EXPECT_EQ(server.Connections(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Certificates, GatewayTlsRefusalTest,
+    testing::Values(TlsRefusalCase{"UnknownCa", false, "localhost",
+                                   "certificate verify failed: unable to get local issuer "
+                                   "certificate"},
+                    TlsRefusalCase{"WrongHostName", true, "pop.tallwyn.test",
+                                   "host name mismatch: the certificate is not for localhost"}),
+    [](const testing::TestParamInfo<TlsRefusalCase>& info) {
+        return std::string(info.param.name);
+    });
 
 // --- Requests that get no answer at all ----------------------------------------------
 

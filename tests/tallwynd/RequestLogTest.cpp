@@ -59,6 +59,15 @@ INSTANTIATE_TEST_SUITE_P(
         LineRow{"TwoLineMessageOnOneLine", Record(1, "mail 1", 7, kReceiveCp932),
                 "client=127.0.0.1:50312 setting=1 page=\"mail 1\" "
                 "outcome=\"サーバからの受信に失敗しました。 エラーコード(104)\" bytes=2048 ms=35"},
+        LineRow{"FailureWithItsCause",
+                [] {
+                    CRequestRecord r = Record(1, "toplist", 1, "");
+                    r.detail = "host name mismatch: the certificate is not for pop.example.jp";
+                    return r;
+                }(),
+                "client=127.0.0.1:50312 setting=1 page=toplist outcome=\"error 1\" "
+                "detail=\"host name mismatch: the certificate is not for pop.example.jp\" "
+                "bytes=2048 ms=35"},
         LineRow{"CodeWithoutMessage", Record(1, "toplist", 3, ""),
                 "client=127.0.0.1:50312 setting=1 page=toplist outcome=\"error 3\" bytes=2048 "
                 "ms=35"}),

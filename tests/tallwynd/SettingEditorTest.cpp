@@ -140,6 +140,12 @@ INSTANTIATE_TEST_SUITE_P(
         SetRow{"ServerWithSignedPortRefused", "MAIL_SERVER", "pop:+110", false, ""},
         SetRow{"PortWithoutHostRefused", "MAIL_SERVER", ":110", false, ""},
         SetRow{"ServerWithBlankRefused", "MAIL_SERVER", "pop example", false, ""},
+        SetRow{"TlsServer", "MAIL_SERVER", "pop3s://pop.example.jp", true,
+               "pop3s://pop.example.jp"},
+        SetRow{"TlsServerWithPort", "MAIL_SERVER", "POP3S://pop:1995", true, "POP3S://pop:1995"},
+        SetRow{"PlainUrl", "MAIL_SERVER", "pop3://pop:110", true, "pop3://pop:110"},
+        SetRow{"OtherSchemeRefused", "MAIL_SERVER", "imaps://pop.example.jp", false, ""},
+        SetRow{"TlsWithPortZeroRefused", "MAIL_SERVER", "pop3s://pop:0", false, ""},
         SetRow{"EmptyServer", "MAIL_SERVER", "", true, ""}),
     [](const testing::TestParamInfo<SetRow>& info) { return std::string(info.param.name); });
 
@@ -222,6 +228,16 @@ TEST(SettingEditorTest, ShowMasksPasswordsAndPrintsTextAsUtf8) {
     }
     EXPECT_EQ(keys, std::vector<std::string>(CSettingEditor::Keys().begin(),
                                              CSettingEditor::Keys().end()));
+}
+
+TEST(SettingEditorTest, ShowTransportSaysHowTheServerIsReached) {
+    CSetting setting;
+    setting.MAIL_SERVER = "pop3s://pop.example.jp";
+    EXPECT_EQ(CSettingEditor::ShowTransport(setting),
+              "  connects            TLS to pop.example.jp port 995\n");
+    setting.MAIL_SERVER = "127.0.0.1:1100";
+    EXPECT_EQ(CSettingEditor::ShowTransport(setting),
+              "  connects            plain to 127.0.0.1 port 1100\n");
 }
 
 }  // namespace

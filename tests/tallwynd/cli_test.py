@@ -222,7 +222,9 @@ class ServeTest(unittest.TestCase):
         fields = [line.split(" ", 1)[1] for line in lines]
         self.assertRegex(lines[0], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d{4} ")
         self.assertRegex(fields[0], r"^client=127\.0\.0\.1:\d+ setting=1 page=toplist "
-                                    r"outcome=サーバとの接続に失敗しました。 bytes=\d+ ms=\d+$")
+                                    r"outcome=サーバとの接続に失敗しました。 "
+                                    r"detail=\"connection to 127\.0\.0\.1:\d+ failed: "
+                                    r"Connection refused\" bytes=\d+ ms=\d+$")
         self.assertRegex(fields[1], r"^client=127\.0\.0\.1:\d+ setting=(1|-) page=refused "
                                     r"outcome=ok bytes=0 ms=\d+$")
         self.assertRegex(fields[2], r"page=\"mail 2\" outcome=サーバとの接続に失敗しました。")

@@ -58,12 +58,12 @@ class Server:
     """tallwynd serving on 127.0.0.1 and a port the system picks. Its standard error
     goes to a file, so that a long run never blocks on a full pipe."""
 
-    def __init__(self, settings_file: str, log_file: str, extra=()):
+    def __init__(self, settings_file: str, log_file: str, extra=(), env=None):
         self.log_file = log_file
         with open(log_file, "wb") as log:
             self.proc = subprocess.Popen(
                 [TALLWYND, "--settings", settings_file, "--bind", "127.0.0.1", "--port", "0",
-                 *extra], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=log)
+                 *extra], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=log, env=env)
         self.first_line = self._read_line(self.proc.stdout)
         match = re.search(rb"http://127\.0\.0\.1:(\d+)/001XXXXXXtoplist", self.first_line)
         if not match:

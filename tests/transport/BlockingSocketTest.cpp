@@ -359,6 +359,7 @@ struct ConnectCase {
     PortKind portKind;
     int port;  // for PortKind::Given
     int result;
+    const char* detail;  // what LastErrorDetail begins with
 };
 
 void PrintTo(const ConnectCase& c, std::ostream* os) {
@@ -380,6 +381,8 @@ TEST_P(ConnectTest, ReportsByItsReturnValue) {
     const int descriptors = OpenDescriptorCount();
     CBlockingSocket socket;
     EXPECT_EQ(socket.Connect(c.host, port, kLongTimeoutMs), c.result);
+    EXPECT_EQ(socket.LastErrorDetail().substr(0, std::strlen(c.detail)), c.detail)
+        << socket.LastErrorDetail();
     if (c.result == 0) {
         EXPECT_GE(socket.m_hSocket, 0);
         EXPECT_EQ(socket.Close(), 0);
@@ -392,15 +395,18 @@ TEST_P(ConnectTest, ReportsByItsReturnValue) {
 
 INSTANTIATE_TEST_SUITE_P(
     Hosts, ConnectTest,
-    testing::Values(ConnectCase{"EmptyHost", "", PortKind::Listening, 0, -2},
-                    ConnectCase{"NullHost", nullptr, PortKind::Listening, 0, -2},
-                    ConnectCase{"NameThatDoesNotResolve", "tallwyn-test.invalid",
-                                PortKind::Listening, 0, -3},
-                    ConnectCase{"NoListenerOnThePort", "127.0.0.1", PortKind::Closed, 0, -4},
-                    ConnectCase{"PortOutOfRange", "127.0.0.1", PortKind::Given, 70000, -4},
-                    ConnectCase{"Listening", "127.0.0.1", PortKind::Listening, 0, 0},
-                    ConnectCase{"ZeroPaddedAddress", "127.000.000.001", PortKind::Listening, 0, 0},
-                    ConnectCase{"Name", "localhost", PortKind::Listening, 0, 0}),
+    testing::Values(
+        ConnectCase{"EmptyHost", "", PortKind::Listening, 0, -2, "no host name"},
+        ConnectCase{"NullHost", nullptr, PortKind::Listening, 0, -2, "no host name"},
+        ConnectCase{"NameThatDoesNotResolve", "tallwyn-test.invalid", PortKind::Listening, 0, -3,
+                    "host name not found: tallwyn-test.invalid"},
+        ConnectCase{"NoListenerOnThePort", "127.0.0.1", PortKind::Closed, 0, -4,
+                    "connection to 127.0.0.1:"},
+        ConnectCase{"PortOutOfRange", "127.0.0.1", PortKind::Given, 70000, -4,
+                    "port out of range: 70000"},
+        ConnectCase{"Listening", "127.0.0.1", PortKind::Listening, 0, 0, ""},
+        ConnectCase{"ZeroPaddedAddress", "127.000.000.001", PortKind::Listening, 0, 0, ""},
+        ConnectCase{"Name", "localhost", PortKind::Listening, 0, 0, ""}),
     [](const testing::TestParamInfo<ConnectCase>& info) { return std::string(info.param.name); });
 
 TEST(ConnectTest, ConnectedStreamCarriesADialogue) {
@@ -428,14 +434,17 @@ TEST(ConnectTest, AttemptIsBoundedByTheTimeOut) {
     Listener listener(0);
     std::vector<CBlockingSocket> filling(4);
     int result = 0;
+    std::string detail;
     for (CBlockingSocket& socket : filling) {
         result = socket.Connect("127.0.0.1", listener.port, kShortTimeoutMs);
         if (result != 0) {
+            detail = socket.LastErrorDetail();
             break;
         }
     }
     EXPECT_EQ(result, -4);
     EXPECT_EQ(errno, ETIMEDOUT);
+    EXPECT_EQ(detail, "connection to 127.0.0.1:" + std::to_string(listener.port) + " timed out");
     for (CBlockingSocket& socket : filling) {
         socket.Close();
     }

@@ -1,0 +1,141 @@
+#!/usr/bin/python3
+"""tallwynd reading a mailbox over TLS: one throwaway Dovecot serves the same mailbox
+over plain POP3 and over TLS (pop3s), with certificates made by the test. tallwynd
+trusts only the test's CA (SSL_CERT_FILE), as a user trusts a private CA."""
+
+import os
+import re
+import sys
+import unittest
+
+import harness
+import test_pki
+from harness import Server, make_temp_dir, run, write_settings
+from pop3_fixture import DOVECOT, HOST, Pop3Fixture
+
+HEAD = b"<HTML><HEAD><TITLE>Ravenquill</TITLE></HEAD><BODY>"
+FOOTER = b"<BR><BR><B>By Orrinwick</B></BODY></HTML>"
+CONNECT_FAILED = "サーバとの接続に失敗しました。"
+
+
+def open_descriptors(pid: int) -> int:
+    return len(os.listdir(f"/proc/{pid}/fd"))
+
+
+class TlsTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = make_temp_dir(cls.addClassCleanup)
+        cls.pki = test_pki.make(os.path.join(cls.dir, "pki"))
+        # Without SNI (an address) Dovecot shows the certificate for localhost and
+        # 127.0.0.1; to a client that asks for localhost by name it shows one for
+        # another name, so the name a client sends decides, and a wrong one shows.
+        cls.pop3 = Pop3Fixture(os.path.join(cls.dir, "pop3"), samples="test",
+                               tls=cls.pki.server("server"),
+                               tls_by_name={"localhost": cls.pki.server("other-name-server")})
+        cls.pop3.start()
+        cls.addClassCleanup(cls.pop3.stop)
+
+        cls.plain_file = os.path.join(cls.dir, "plain.stp")
+        cls.tls_file = os.path.join(cls.dir, "tls.stp")
+        common = dict(ENABLE="1", WEB_PASS="pw", MAIL_ACCOUNT=cls.pop3.user,
+                      MAIL_PASS=cls.pop3.password, MAIL_LIST_COUNT="20")
+        write_settings(cls.plain_file, 1, MAIL_SERVER=cls.pop3.address, **common)
+        write_settings(cls.tls_file, 1, MAIL_SERVER=cls.pop3.tls_address(HOST), **common)
+        write_settings(cls.tls_file, 2, MAIL_SERVER=cls.pop3.tls_address("localhost"), **common)
+
+        cls.plain = cls.server(cls.plain_file, "plain.log", cls.pki.ca)
+        cls.tls = cls.server(cls.tls_file, "tls.log", cls.pki.ca)
+
+    @classmethod
+    def server(cls, settings_file: str, log: str, ca_file: str) -> Server:
+        """tallwynd trusting nothing but ca_file."""
+        empty = os.path.join(cls.dir, "no-more-cas")
+        os.makedirs(empty, exist_ok=True)
+        env = dict(os.environ, SSL_CERT_FILE=ca_file, SSL_CERT_DIR=empty)
+        server = Server(settings_file, os.path.join(cls.dir, log), env=env)
+        cls.addClassCleanup(server.stop)
+        return server
+
+    def assertSameAnswer(self, path: str):
+        over_plain = self.plain.get(path)
+        over_tls = self.tls.get(path)
+        self.assertTrue(over_tls.endswith(FOOTER), over_tls[-300:])
+        self.assertEqual(over_tls, over_plain)
+
+    def page_and_log_line(self, server: Server, path: str):
+        """The page at path, and the log line of its request."""
+        before = len(server.request_lines(0))
+        page = server.page(path)
+        lines = server.request_lines(before + 1)
+        self.assertEqual(len(lines), before + 1, server.log_text())
+        return page, lines[-1]
+
+    def test_list_page_over_tls_is_byte_for_byte_the_plain_one(self):
+        self.assertSameAnswer("/001pwtoplist")
+
+    def test_every_mail_page_over_tls_is_byte_for_byte_the_plain_one(self):
+        for number in range(1, len(self.pop3.samples) + 1):
+            with self.subTest(number=number):
+                self.assertSameAnswer(f"/001pwmail{number:03d}")
+
+    def test_wrong_host_name_gives_the_head_only_and_the_log_says_why(self):
+        page, line = self.page_and_log_line(self.tls, "/002pwtoplist")
+        self.assertEqual(page, HEAD)
+        self.assertIn(f"outcome={CONNECT_FAILED}", line)
+        self.assertIn('detail="host name mismatch: the certificate is not for localhost"', line)
+
+    def test_unknown_ca_gives_the_head_only_and_the_log_says_why(self):
+        stranger = self.pki.path("stranger-ca.pem")
+        server = self.server(self.tls_file, "stranger.log", stranger)
+        page, line = self.page_and_log_line(server, "/001pwtoplist")
+        self.assertEqual(page, HEAD)
+        self.assertIn(f"outcome={CONNECT_FAILED}", line)
+        self.assertIn('detail="certificate verify failed: unable to get local issuer '
+                      'certificate"', line)
+
+    def test_tls_port_spoken_to_in_plain_text_is_told_apart(self):
+        plain_to_tls = os.path.join(self.dir, "mixed.stp")
+        write_settings(plain_to_tls, 1, ENABLE="1", WEB_PASS="pw",
+                       MAIL_SERVER=f"pop3s://{self.pop3.address}")
+        server = self.server(plain_to_tls, "mixed.log", self.pki.ca)
+        page, line = self.page_and_log_line(server, "/001pwtoplist")
+        self.assertEqual(page, HEAD)
+        self.assertIn("does not speak TLS on this port", line)
+
+    def test_show_prints_how_each_setting_reaches_its_server(self):
+        shown = run(["show", "--settings", self.tls_file])
+        self.assertEqual(shown.returncode, 0, shown.stderr)
+        connects = re.findall(r"\n  connects +(.*)\n", shown.stdout)
+        self.assertEqual(connects, [f"TLS to {HOST} port {self.pop3.tls_port}",
+                                    f"TLS to localhost port {self.pop3.tls_port}"])
+        shown = run(["show", "--settings", self.plain_file, "1"])
+        self.assertIn(f"  connects            plain to {HOST} port {self.pop3.port}\n",
+                      shown.stdout)
+
+    def test_many_tls_requests_leave_no_descriptor_behind_and_exit_cleanly(self):
+        empty = os.path.join(self.dir, "no-more-cas")
+        env = dict(os.environ, SSL_CERT_FILE=self.pki.ca, SSL_CERT_DIR=empty)
+        server = Server(self.tls_file, os.path.join(self.dir, "many.log"), env=env)
+        try:
+            server.page("/001pwmail004")  # whatever is made once is made now
+            before = open_descriptors(server.proc.pid)
+            for _ in range(30):
+                self.assertTrue(server.page("/001pwmail004").endswith(FOOTER))
+                self.assertEqual(server.page("/002pwmail004"), HEAD)
+            self.assertEqual(open_descriptors(server.proc.pid), before)
+        finally:
+            # Built with sanitizers, a leak would show in the exit status here.
+            self.assertEqual(server.stop(), 0, server.log_text()[-2000:])
+
+
+if __name__ == "__main__":
+    harness.require_tallwynd()
+    if not os.access(DOVECOT, os.X_OK):
+        print(f"skipped: {DOVECOT} is missing (Debian package dovecot-pop3d)", file=sys.stderr)
+        sys.exit(harness.SKIP)
+    if not test_pki.have_openssl():
+        print("skipped: the openssl command is missing (Debian package openssl)",
+              file=sys.stderr)
+        sys.exit(harness.SKIP)
+    unittest.main()
