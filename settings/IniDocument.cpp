@@ -203,7 +203,10 @@ bool CIniDocument::Set(std::string_view section, std::string_view key, std::stri
 
     const auto header = FindSection(section);
     if (!header) {
-        Insert(m_lines.size(), "[" + std::string(section) + "]");
+        std::string headerLine = "[";
+        headerLine += section;
+        headerLine += ']';
+        Insert(m_lines.size(), std::move(headerLine));
         Insert(m_lines.size(), std::move(text));
         return true;
     }
