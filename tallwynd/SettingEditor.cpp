@@ -244,9 +244,6 @@ std::string CSettingEditor::Set(std::string_view key, std::string_view utf8Value
         return name + ": " + shown + " is longer than " + std::to_string(info->maxBytes) +
                " bytes in code page 932";
     }
-    if (!secret && !cp932->empty() && (IsBlank(cp932->front()) || IsBlank(cp932->back()))) {
-        return name + ": " + shown + " begins or ends with a blank, which the settings file drops";
-    }
     std::string problem;
     if (info->kind == Kind::Server) {
         problem = CheckServer(*cp932);

@@ -178,8 +178,9 @@ void MainDialogTest::updateWritesOnlyTheSelectedSettingAndRenamesItsItem() {
     QCOMPARE(stored.FILTER2, Sjis("未承諾,広告"));
     QCOMPARE(stored.WEB_PASS, std::string("web"));
     QCOMPARE(stored.MAIL_SERVER, std::string("127.0.0.1"));
-    QCOMPARE(stored.MAIL_ACCOUNT, std::string("hanako"));
-    QCOMPARE(dialog.Settings()[2].MAIL_ACCOUNT, std::string(" hanako "));  // not trimmed
+    // Blanks at either end survive the file as typed (the value is written quoted).
+    QCOMPARE(stored.MAIL_ACCOUNT, std::string(" hanako "));
+    QCOMPARE(dialog.Settings()[2].MAIL_ACCOUNT, std::string(" hanako "));
     QCOMPARE(stored.MAIL_PASS, std::string("pw"));
     QVERIFY(stored.MAIL_LIMIT_ENABLE2);
     QCOMPARE(stored.MAIL_LIMIT_BYTE2, 40);
