@@ -33,5 +33,5 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 
 if [ -x tools/fuzz_all.sh ]; then
     step "fuzz targets (short run)"
-    tools/fuzz_all.sh 20
+    tools/fuzz_all.sh 15
 fi

@@ -8,8 +8,9 @@ namespace {
 
 // The table. Each high offset sits so far above the lowest value (c >> shift) takes,
 // -128 >> shift, and each low offset is a letter, that every character EncodeByte
-// makes is 'A' (0x41) or above: never a zero byte, a control byte, white space, a
-// quote, ';', '=' or '#', so the scrambled form passes any INI reader whole. A shift
+// makes is 'A' (0x41) or above: never a zero byte, a line break or other C0 control,
+// white space, a quote, ';', '=' or '#', so the scrambled form passes any INI reader
+// whole. (DEL, 0x7F, and bytes from 0x80 up can occur; no reader touches them.) A shift
 // of 1 would spread the high character over 128 values and cannot keep that promise,
 // so the shifts run from 2 to 7. Changing any value makes stored passwords unreadable.
 constexpr unsigned char kHighOffset[CPassCoder::kEntries] = {'Q', 'k', 'W', 'R', 'c',
