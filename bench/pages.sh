@@ -2,7 +2,10 @@
 # Times tallwynd's pages against curl reading the same mail straight from the same
 # POP3 server, and watches tallwynd's memory.
 #
-#   bench/pages.sh [ROUNDS]      (default 7 rounds; the median is reported)
+#   bench/pages.sh [--tls] [ROUNDS]      (default 7 rounds; the median is reported)
+#
+# With --tls, Dovecot serves the mailbox over TLS (pop3s) with a certificate of a
+# throwaway CA, which tallwynd (SSL_CERT_FILE) and curl (--cacert) alone trust.
 #
 # Builds tallwynd (Release) in build/release, starts a throw-away Dovecot on 127.0.0.1
 # with a generated mailbox (20 mails of 200 KB, one of 2 MB and one of 20 MB of
@@ -15,6 +18,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+tls=
+[ "${1:-}" = --tls ] && { tls=s; shift; }
 rounds=${1:-7}
 build=$root/build/release
 
@@ -34,10 +39,11 @@ cleanup() {
 trap cleanup EXIT
 
 # The mailbox: messages 1-20 of 200 KB, 21 of 2 MB, 22 of 20 MB.
-pop3=$(/usr/bin/python3 - "$work/pop3" <<'PY'
+# With TLS, Dovecot also listens on a second port with a server certificate for 127.0.0.1.
+pop3=$(/usr/bin/python3 - "$work" "$tls" <<'PY'
 import os, sys, types, base64
 sys.path.insert(0, "tools")
-import pop3_fixture
+import pop3_fixture, test_pki
 
 def jis_lines(size, seed):
     # Lines as Japanese mail carries them: kana and kanji in ISO-2022-JP between ASCII.
@@ -64,19 +70,30 @@ def message(number, size):
 
 samples = [message(i, 200 * 1024) for i in range(1, 21)]
 samples += [message(21, 2 * 1024 * 1024), message(22, 20 * 1024 * 1024)]
-fixture = pop3_fixture.Pop3Fixture(sys.argv[1], samples="none")
+work, tls = sys.argv[1:3]
+certificate = test_pki.make(os.path.join(work, "pki")).server() if tls else None
+fixture = pop3_fixture.Pop3Fixture(os.path.join(work, "pop3"), samples="none", tls=certificate)
 fixture.samples = samples
 fixture.start()
-print(fixture.address)
+print(fixture.tls_address() if tls else fixture.address)
 PY
 )
 echo "Dovecot on $pop3; mailbox of 20 x 200 KB, 2 MB and 20 MB"
+
+# Over TLS, tallwynd and curl trust the throwaway CA and nothing else.
+tls_env=() cacert=()
+if [ -n "$tls" ]; then
+    mkdir "$work/no-more-cas"
+    tls_env=(SSL_CERT_FILE="$work/pki/ca.pem" SSL_CERT_DIR="$work/no-more-cas")
+    cacert=(--cacert "$work/pki/ca.pem")
+fi
 
 settings=$work/tallwyn.stp
 printf 'secret\nbench\n' | "$tallwynd" set --settings "$settings" 1 ENABLE=1 \
     MAIL_SERVER="$pop3" MAIL_ACCOUNT=alice MAIL_PASS=- WEB_PASS=- FILTER_TYPE=0 \
     MAIL_LIMIT_ENABLE=0 MAIL_LIMIT_ENABLE2=0 MAIL_LIST_COUNT=20 >/dev/null
-"$tallwynd" --settings "$settings" --bind 127.0.0.1 --port 0 >"$work/tallwynd.out" 2>"$work/tallwynd.log" &
+env "${tls_env[@]}" "$tallwynd" --settings "$settings" --bind 127.0.0.1 --port 0 \
+    >"$work/tallwynd.out" 2>"$work/tallwynd.log" &
 daemon_pid=$!
 port=
 for _ in $(seq 100); do
@@ -86,7 +103,7 @@ for _ in $(seq 100); do
 done
 [ -n "$port" ] || { echo "tallwynd did not start:"; cat "$work/tallwynd.log"; exit 1; }
 web=http://127.0.0.1:$port/001bench
-mail=pop3://127.0.0.1:${pop3#*:}
+mail=pop3$tls://127.0.0.1:${pop3##*:}
 
 # Microseconds one command takes, its output thrown away.
 elapsed() {
@@ -100,14 +117,15 @@ median() { sort -n | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : i
 hwm() { awk '/^VmHWM/ {print $2}' "/proc/$daemon_pid/status"; }
 
 page() { curl -s --max-time 120 "$web$1"; }
-pop() { curl -s --max-time 120 -u alice:secret "$mail/$1"; }
+pop_curl() { curl -s "${cacert[@]}" -u alice:secret "$@"; }
+pop() { pop_curl --max-time 120 "$mail/$1"; }
 
 # Check once that the pages are whole and that curl used one connection for 20 mails.
 footer='<B>By Orrinwick</B></BODY></HTML>'
 list=$(page toplist | tr -d '\0')
 rows=$(grep -o "<A HREF=" <<<"$list" | wc -l)
 [ "$rows" -eq 20 ] && [[ $list == *"$footer" ]] || { echo "list page incomplete ($rows rows)"; exit 1; }
-connects=$(curl -s -u alice:secret -w '%{num_connects}\n' -o /dev/null "$mail/[1-20]" | awk '{s += $1} END {print s}')
+connects=$(pop_curl -w '%{num_connects}\n' -o /dev/null "$mail/[1-20]" | awk '{s += $1} END {print s}')
 [ "$connects" -eq 1 ] || { echo "curl made $connects connections for 20 mails"; exit 1; }
 bytes_list=$(page toplist | wc -c); bytes_list_pop=$(pop "[1-20]" | wc -c)
 bytes_2m=$(page mail021 | wc -c); bytes_2m_pop=$(pop 21 | wc -c)
@@ -131,7 +149,9 @@ bytes_20m=$(page mail022 | wc -c); bytes_20m_pop=$(pop 22 | wc -c)
 
 m() { tr ' ' '\n' <<<"${t[$1]}" | grep . | median; }
 ms() { awk -v us="$1" 'BEGIN {printf "%.1f", us / 1000}'; }
-printf '\n%-44s %10s %12s\n' "measure (median of $rounds; 20 MB: $big_rounds)" "ms" "bytes"
+echo
+[ -n "$tls" ] && echo "over TLS: tallwynd and curl read $mail, certificate of a throwaway CA"
+printf '%-44s %10s %12s\n' "measure (median of $rounds; 20 MB: $big_rounds)" "ms" "bytes"
 printf '%-44s %10s %12s\n' "list page, 20 mails of 200 KB (tallwynd)" "$(ms "$(m list)")" "$bytes_list"
 printf '%-44s %10s %12s\n' "curl RETR 1..20, one connection" "$(ms "$(m list_pop)")" "$bytes_list_pop"
 printf '%-44s %10s %12s\n' "single-mail page, 2 MB (tallwynd)" "$(ms "$(m mail2)")" "$bytes_2m"
