@@ -17,9 +17,14 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/transport/TransportTestUtil.h"
 #include "transport/MyException.h"
 
 namespace {
+
+using transport_test::OpenDescriptorCount;
+using transport_test::ReceiveCode;
+using transport_test::SendCode;
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
@@ -84,41 +89,6 @@ struct Listener {
         }
     }
 };
-
-int OpenDescriptorCount() {
-    int count = 0;
-    if (DIR* dir = opendir("/proc/self/fd")) {
-        while (readdir(dir) != nullptr) {
-            ++count;
-        }
-        closedir(dir);
-    }
-    return count;
-}
-
-// Runs ReceiveUntil and gives the raised code, or 0 when it returned.
-int ReceiveCode(CBlockingSocket& socket, char* buffer, int size, int timeoutMs,
-                int terminator = '\n', int* result = nullptr) {
-    try {
-        const int n = socket.ReceiveUntil(buffer, size, 0, timeoutMs, terminator);
-        if (result != nullptr) {
-            *result = n;
-        }
-        return 0;
-    } catch (const CMyException& e) {
-        return e.m_nCode;
-    }
-}
-
-int SendCode(CBlockingSocket& socket, const std::string& bytes, int timeoutMs) {
-    try {
-        EXPECT_EQ(socket.SendBytes(bytes.data(), static_cast<int>(bytes.size()), 0, timeoutMs),
-                  static_cast<int>(bytes.size()));
-        return 0;
-    } catch (const CMyException& e) {
-        return e.m_nCode;
-    }
-}
 
 // --- Reading lines: the peer's bytes, then what each call gives ---------------------
 

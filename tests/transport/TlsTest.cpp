@@ -18,49 +18,20 @@
 
 #include "support/TestPki.h"
 #include "support/TlsTestServer.h"
+#include "tests/transport/TransportTestUtil.h"
 #include "transport/BlockingSocket.h"
 #include "transport/MyException.h"
 
 namespace {
 
+using transport_test::OpenDescriptorCount;
+using transport_test::ReceiveCode;
+using transport_test::SendCode;
+
 using Clock = std::chrono::steady_clock;
 
 constexpr int kShortTimeoutMs = 300;
 constexpr int kLongTimeoutMs = 5000;  // only for waits that should end at once
-
-int OpenDescriptorCount() {
-    int count = 0;
-    if (DIR* dir = opendir("/proc/self/fd")) {
-        while (readdir(dir) != nullptr) {
-            ++count;
-        }
-        closedir(dir);
-    }
-    return count;
-}
-
-int ReceiveCode(CBlockingSocket& socket, char* buffer, int size, int timeoutMs,
-                int* result = nullptr) {
-    try {
-        const int n = socket.ReceiveUntil(buffer, size, 0, timeoutMs, '\n');
-        if (result != nullptr) {
-            *result = n;
-        }
-        return 0;
-    } catch (const CMyException& e) {
-        return e.m_nCode;
-    }
-}
-
-int SendCode(CBlockingSocket& socket, const std::string& bytes, int timeoutMs) {
-    try {
-        EXPECT_EQ(socket.SendBytes(bytes.data(), static_cast<int>(bytes.size()), 0, timeoutMs),
-                  static_cast<int>(bytes.size()));
-        return 0;
-    } catch (const CMyException& e) {
-        return e.m_nCode;
-    }
-}
 
 // Reads the client's hello, so that the server is known to be in the middle of the
 // handshake and a close that follows is not a reset for unread bytes.
@@ -134,7 +105,7 @@ TEST_P(LinesTest, GiveTheSameReadsAsPlain) {
     for (const Read& expected : c.reads) {
         std::vector<char> buffer(static_cast<std::size_t>(c.size), 'x');
         int n = -1;
-        EXPECT_EQ(ReceiveCode(socket, buffer.data(), c.size, kShortTimeoutMs, &n),
+        EXPECT_EQ(ReceiveCode(socket, buffer.data(), c.size, kShortTimeoutMs, '\n', &n),
                   expected.fails ? ERR_RECEIVE : 0)
             << "reading " << expected.line << ": " << socket.LastErrorDetail();
         EXPECT_EQ(std::string(buffer.data()), expected.line);
@@ -229,7 +200,7 @@ TEST(TlsStreamTest, DialogueBothWaysArrivesWholeAndEndsWithACloseNotification) {
         std::vector<char> buffer(65536);
         for (const std::string& line : lines) {
             int n = 0;
-            ASSERT_EQ(ReceiveCode(socket, buffer.data(), 65536, kLongTimeoutMs, &n), 0);
+            ASSERT_EQ(ReceiveCode(socket, buffer.data(), 65536, kLongTimeoutMs, '\n', &n), 0);
             ASSERT_EQ(std::string(buffer.data(), static_cast<std::size_t>(n)), line);
         }
         EXPECT_EQ(SendCode(socket, upload, kLongTimeoutMs), 0) << socket.LastErrorDetail();
