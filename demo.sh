@@ -35,6 +35,8 @@ server_pid=
 cleanup() {
     set +e
     trap - INT TERM EXIT
+    # Output piped into a program that Ctrl-C has ended must not stop the cleaning up.
+    trap '' PIPE
     echo
     echo "==> stopping"
     if [ -n "$server_pid" ] && kill -0 "$server_pid" 2>/dev/null; then
