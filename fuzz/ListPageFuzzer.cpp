@@ -40,11 +40,7 @@ std::size_t UnescapedLength(std::string_view text) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider provider(data, size);
     CSettingTable settings;
-    CSetting& setting = settings[1];
-    fuzz::LoadDefaults(setting, 1);
-    setting.ENABLE = true;
-    setting.WEB_PASS = "secret";
-    setting.MAIL_SERVER = fuzz::MailServerAddress();
+    CSetting& setting = fuzz::ServedSetting(settings);
     setting.FILTER_TYPE = provider.ConsumeIntegralInRange(-1, 3);
     setting.MAIL_LIMIT_ENABLE2 = provider.ConsumeBool();
     setting.MAIL_LIMIT_BYTE2 = provider.ConsumeIntegralInRange(-2, 100);

@@ -18,11 +18,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider provider(data, size);
     CSettingTable settings;
-    CSetting& setting = settings[1];
-    fuzz::LoadDefaults(setting, 1);
-    setting.ENABLE = true;
-    setting.WEB_PASS = "secret";
-    setting.MAIL_SERVER = fuzz::MailServerAddress();
+    CSetting& setting = fuzz::ServedSetting(settings);
     const int message = provider.ConsumeIntegralInRange(0, 30);
     setting.MAIL_LIMIT_ENABLE = provider.ConsumeBool();
     setting.MAIL_LIMIT_BYTE = 8 * provider.ConsumeIntegralInRange(-1, 250);

@@ -217,6 +217,15 @@ void LoadDefaults(CSetting& setting, int number) {
     setting.Load(CProfile("/nonexistent/tallwyn-fuzz.stp"), number);
 }
 
+CSetting& ServedSetting(CSettingTable& settings) {
+    CSetting& setting = settings[1];
+    LoadDefaults(setting, 1);
+    setting.ENABLE = true;
+    setting.WEB_PASS = "secret";
+    setting.MAIL_SERVER = MailServerAddress();
+    return setting;
+}
+
 std::string ExpandLongLines(std::string_view text) {
     const std::size_t mark = text.find(kLongLineMark);
     if (mark == std::string_view::npos) {

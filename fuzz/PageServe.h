@@ -22,6 +22,10 @@ std::string ServeRequest(const CSettingTable& settings, std::string_view request
 // Loads setting number from no file, which marks it loaded with its defaults.
 void LoadDefaults(CSetting& setting, int number);
 
+// Makes setting 1 of settings the one the page fuzzers serve: defaults, enabled, public
+// password "secret", the in-memory mail server. Returns it for the fuzzer's own values.
+CSetting& ServedSetting(CSettingTable& settings);
+
 // Replaces the first kLongLineMark in text with kLongLineBytes bytes of text, so that
 // short inputs can carry a reply line longer than the POP3 reply buffer. Only the first:
 // inputs full of marks would make every run slow.
