@@ -45,7 +45,7 @@ count_passed "$log"
 
 if [ -x tools/fuzz_all.sh ]; then
     step "fuzz targets (short run)"
-    tools/fuzz_all.sh 15 | tee "$log"
+    tools/fuzz_all.sh 20 | tee "$log"
     passed=$((passed + $(grep -c ' ok$' "$log")))
 fi
 
