@@ -284,7 +284,7 @@ void CMainDialog::OnInitDialog() {
     SetupToolTips();
     m_portEdit->setText(Tr(kDefaultPort));
     SetTextLimits();
-    for (int n = 1; n <= 2; ++n) {
+    for (int n = SETTING_FIRST; n <= SETTING_LAST; ++n) {
         m_settings[n].Load(m_profile, n);
         m_settingList->addItem(ToWidget(m_settings[n].NAME));
     }

@@ -51,10 +51,10 @@ CRequestRoute RouteRequest(std::string_view requestLine, const CSettingTable& se
     if (route.Refused()) {
         return route;
     }
-    // Only settings 1 and 2 are ever in use; any other number, and a slot that was
-    // never loaded, is refused without reading the table there.
+    // Any number but those of the settings in use, and a slot that was never loaded,
+    // is refused without reading the table there.
     const int number = route.settingNumber;
-    if (number != 1 && number != 2) {
+    if (!IsSettingInUse(number)) {
         route.page = CRequestRoute::kRefused;
         return route;
     }

@@ -21,10 +21,6 @@ std::string Formatted(const char* format, int number) {
     return buffer;
 }
 
-std::string SectionName(int number) {
-    return Formatted("SETTING%03d", number);
-}
-
 // A flag is on only when its number is exactly 1: "01" and "1abc" are on, "2" is off.
 bool FlagValue(std::string_view text) {
     return DecimalValue(text) == 1;
@@ -35,6 +31,10 @@ std::string Decimal(long value) {
 }
 
 }  // namespace
+
+std::string CSetting::SectionName(int settingNumber) {
+    return Formatted("SETTING%03d", settingNumber);
+}
 
 void CSetting::Load(const CProfile& profile, int settingNumber) {
     number = settingNumber;

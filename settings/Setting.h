@@ -7,6 +7,13 @@ class CProfile;
 
 // The number of setting slots; only settings 1 and 2 are loaded and used.
 constexpr int SETTING_SLOTS = 128;
+constexpr int SETTING_FIRST = 1;
+constexpr int SETTING_LAST = 2;
+
+// True for the numbers of the settings in use, the only ones loaded, listed or served.
+constexpr bool IsSettingInUse(int number) {
+    return number >= SETTING_FIRST && number <= SETTING_LAST;
+}
 
 // One mailbox exposed over HTTP. Fields are named after their settings-file keys and
 // hold code page 932 bytes. Passwords are plain here and scrambled in the file.
@@ -23,6 +30,9 @@ public:
     // when a field holds a line break, which the file cannot store. Passwords longer
     // than CPassCoder::kMaxPasswordLength bytes are stored cut to that length.
     [[nodiscard]] bool Save(CProfile& profile) const;
+
+    // The file section of a setting: "SETTING%03d".
+    static std::string SectionName(int settingNumber);
 
     // True once Load has filled the record; slots never loaded are never served.
     bool IsLoaded() const { return m_loaded; }

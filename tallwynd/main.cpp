@@ -37,10 +37,6 @@ void Complain(const std::string& message) {
     std::cerr << "tallwynd: " << message << std::endl;
 }
 
-bool ValidSettingNumber(int number) {
-    return number == 1 || number == 2;
-}
-
 std::string SettingsPath(const std::string& option) {
     return option.empty() ? ExecutableDir() + kSettingsFileName : option;
 }
@@ -85,7 +81,7 @@ std::optional<std::string> ReadSecretLine(const std::string& prompt) {
 }
 
 int ShowCommand(const std::string& path, int number) {
-    if (number != 0 && !ValidSettingNumber(number)) {
+    if (number != 0 && !IsSettingInUse(number)) {
         Complain("there is no setting " + std::to_string(number) + "; use 1 or 2");
         return kExitUsage;
     }
@@ -96,23 +92,21 @@ int ShowCommand(const std::string& path, int number) {
         Complain(path + " does not exist yet; these are the defaults");
     }
     CProfile profile(path);
-    for (int n = 1; n <= 2; ++n) {
+    for (int n = SETTING_FIRST; n <= SETTING_LAST; ++n) {
         if (number != 0 && n != number) {
             continue;
         }
         CSetting setting;
         setting.Load(profile, n);
-        char section[16];
-        std::snprintf(section, sizeof section, "SETTING%03d", n);
-        std::cout << (n > 1 && number == 0 ? "\n" : "") << "Setting " << n << " [" << section
-                  << "]\n"
+        std::cout << (n > SETTING_FIRST && number == 0 ? "\n" : "") << "Setting " << n << " ["
+                  << CSetting::SectionName(n) << "]\n"
                   << CSettingEditor::Show(setting) << CSettingEditor::ShowTransport(setting);
     }
     return 0;
 }
 
 int SetCommand(const std::string& path, int number, const std::vector<std::string>& assignments) {
-    if (!ValidSettingNumber(number)) {
+    if (!IsSettingInUse(number)) {
         Complain("there is no setting " + std::to_string(number) + "; use 1 or 2");
         return kExitUsage;
     }
@@ -211,8 +205,9 @@ int ServeCommand(const std::string& path, const std::string& bind, int port) {
 
     auto settings = std::make_unique<CSettingTable>();
     CProfile profile(path);
-    (*settings)[1].Load(profile, 1);
-    (*settings)[2].Load(profile, 2);
+    for (int n = SETTING_FIRST; n <= SETTING_LAST; ++n) {
+        (*settings)[n].Load(profile, n);
+    }
 
     std::signal(SIGPIPE, SIG_IGN);
     CServer server(*settings);
