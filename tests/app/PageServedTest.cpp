@@ -57,7 +57,7 @@ void PageServedTest::pageServedThroughTheEventLoop() {
     file.Store(1, setting);
     CTestDialog dialog(file.profile);
     dialog.Listener().SetTimeout(kShortTimeoutMs);
-    const int port = FreePort();
+    const int port = loopback::UnusedPort();
     dialog.ControlAs<QLineEdit>(IDC_PORT)->setText(QString::number(port));
     QTest::mouseClick(dialog.ControlAs<QPushButton>(IDC_START), Qt::LeftButton);
     QVERIFY(dialog.IsRunning());

@@ -1,4 +1,8 @@
 // Start, Stop and closing the main window, with the message boxes answered here.
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -94,7 +98,7 @@ private slots:
 void ServerControlTest::startListensAndStopAsksFirst() {
     CTestProfile file;
     CTestDialog dialog(file.profile);
-    const int port = FreePort();
+    const int port = loopback::UnusedPort();
     SetPort(dialog, QString::number(port));
     Press(dialog, IDC_START);
 
@@ -102,7 +106,7 @@ void ServerControlTest::startListensAndStopAsksFirst() {
     QVERIFY(Running(dialog));
     QVERIFY(dialog.IsRunning());
     QCOMPARE(dialog.Listener().Port(), port);
-    QVERIFY(Accepts(port));
+    QVERIFY(loopback::Accepts(port));
 
     dialog.answers = {QMessageBox::Yes};
     Press(dialog, IDC_STOP);
@@ -113,7 +117,7 @@ void ServerControlTest::startListensAndStopAsksFirst() {
     QCOMPARE(dialog.boxes[0].icon, QMessageBox::Warning);
     QVERIFY(!Running(dialog));
     QCOMPARE(dialog.Listener().Handle(), -1);
-    QVERIFY(!Accepts(port));
+    QVERIFY(!loopback::Accepts(port));
 
     // And again on the same port.
     Press(dialog, IDC_START);
@@ -124,7 +128,7 @@ void ServerControlTest::startListensAndStopAsksFirst() {
 void ServerControlTest::stopAnsweredNoKeepsRunning() {
     CTestProfile file;
     CTestDialog dialog(file.profile);
-    const int port = FreePort();
+    const int port = loopback::UnusedPort();
     SetPort(dialog, QString::number(port));
     Press(dialog, IDC_START);
     dialog.answers = {QMessageBox::No};
@@ -149,7 +153,7 @@ void ServerControlTest::portInUseIsTold() {
     QCOMPARE(dialog.Listener().Handle(), -1);
 
     // Another port works at once.
-    SetPort(dialog, QString::number(FreePort()));
+    SetPort(dialog, QString::number(loopback::UnusedPort()));
     Press(dialog, IDC_START);
     QVERIFY(Running(dialog));
 }
@@ -204,7 +208,7 @@ void ServerControlTest::portOutOfRangeIsRefused() {
 void ServerControlTest::listenFailureClosesTheSocket() {
     CTestProfile file;
     CTestDialog dialog(file.profile);
-    const int port = FreePort();
+    const int port = loopback::UnusedPort();
     SetPort(dialog, QString::number(port));
     dialog.listenError = EADDRINUSE;
     Press(dialog, IDC_START);
@@ -217,7 +221,7 @@ void ServerControlTest::listenFailureClosesTheSocket() {
     dialog.listenError.reset();
     Press(dialog, IDC_START);
     QVERIFY(Running(dialog));
-    QVERIFY(Accepts(port));
+    QVERIFY(loopback::Accepts(port));
 }
 
 void ServerControlTest::escapeAndCloseBoxAskTheSameQuestion_data() {
@@ -232,7 +236,7 @@ void ServerControlTest::escapeAndCloseBoxAskTheSameQuestion() {
     CTestDialog dialog(file.profile);
     dialog.show();
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
-    SetPort(dialog, QString::number(FreePort()));
+    SetPort(dialog, QString::number(loopback::UnusedPort()));
     Press(dialog, IDC_START);
     dialog.ControlAs<QLineEdit>(IDC_NAME)->setFocus();
 
@@ -254,7 +258,7 @@ void ServerControlTest::escapeAndCloseBoxAskTheSameQuestion() {
 void ServerControlTest::closeAnsweredYesEndsTheWindowAndTheServer() {
     CTestProfile file;
     CTestDialog dialog(file.profile);
-    const int port = FreePort();
+    const int port = loopback::UnusedPort();
     SetPort(dialog, QString::number(port));
     Press(dialog, IDC_START);
     QTimer::singleShot(0, &dialog, [&dialog] { dialog.close(); });
@@ -262,13 +266,13 @@ void ServerControlTest::closeAnsweredYesEndsTheWindowAndTheServer() {
     QCOMPARE(dialog.result(), int(QDialog::Rejected));
     QCOMPARE(dialog.boxes.size(), 1);
     QCOMPARE(dialog.boxes[0].text, kCloseQuestion);
-    QVERIFY(!Accepts(port));
+    QVERIFY(!loopback::Accepts(port));
 }
 
 void ServerControlTest::acceptErrorIsTold() {
     CTestProfile file;
     CTestDialog dialog(file.profile);
-    SetPort(dialog, QString::number(FreePort()));
+    SetPort(dialog, QString::number(loopback::UnusedPort()));
     Press(dialog, IDC_START);
     dialog.Listener().OnAccept(ECONNABORTED);
     QCOMPARE(dialog.boxes.size(), 1);
@@ -297,7 +301,7 @@ void ServerControlTest::enterPressesOnlyAFocusedButton() {
     CTestDialog dialog(file.profile);
     dialog.show();
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
-    dialog.ControlAs<QLineEdit>(IDC_PORT)->setText(QString::number(FreePort()));
+    dialog.ControlAs<QLineEdit>(IDC_PORT)->setText(QString::number(loopback::UnusedPort()));
     dialog.Control(focus)->setFocus();
     QCOMPARE(dialog.focusWidget(), dialog.Control(focus));
 

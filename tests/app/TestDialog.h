@@ -1,9 +1,5 @@
 #pragma once
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <QCoreApplication>
 #include <QInputMethodEvent>
 #include <QList>
@@ -16,6 +12,7 @@
 #include "mime/Codepage.h"
 #include "settings/Profile.h"
 #include "settings/Setting.h"
+#include "support/Loopback.h"
 
 // The main window with its message boxes answered from a script and its socket
 // steps open to injected failures.
@@ -76,31 +73,6 @@ public:
 // Code page 932 bytes of UTF-8 test text.
 inline std::string Sjis(const char* utf8) {
     return Utf8ToCp932(utf8).value();
-}
-
-// A loopback port nobody listens on right now.
-inline int FreePort() {
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
-    close(s);
-    return ntohs(address.sin_port);
-}
-
-// Whether something accepts connections on 127.0.0.1:port.
-inline bool Accepts(int port) {
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    const bool connected = ::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    close(s);
-    return connected;
 }
 
 // Types text into widget one character at a time: ASCII as key presses, the rest

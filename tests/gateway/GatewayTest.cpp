@@ -1,6 +1,5 @@
 // The gateway end to end: requests through CListenSocket, answered from a scripted POP3
 // peer, checked byte for byte as the browser receives them.
-#include <dirent.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -17,6 +16,7 @@
 #include "settings/Profile.h"
 #include "support/FakePop3Server.h"
 #include "support/HttpExchange.h"
+#include "support/Loopback.h"
 #include "support/TestPki.h"
 #include "support/TlsTestServer.h"
 #include "transport/MyException.h"
@@ -72,30 +72,6 @@ std::string Row(int number, const std::string& text) {
     char link[32];
     std::snprintf(link, sizeof link, "mail%03d", number);
     return "<A HREF='001pw" + std::string(link) + "'>" + text + " </A><BR>";
-}
-
-// A loopback port on which nothing listens.
-int ClosedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof local;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&local), length);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
-    ::close(fd);
-    return ntohs(local.sin_port);
-}
-
-int OpenDescriptors() {
-    int count = 0;
-    if (DIR* dir = ::opendir("/proc/self/fd")) {
-        while (::readdir(dir) != nullptr) {
-            ++count;
-        }
-        ::closedir(dir);
-    }
-    return count;
 }
 
 class GatewayTest : public testing::Test {
@@ -272,7 +248,7 @@ TEST_P(GatewayFailureTest, CutsThePage) {
             address.replace(at, 6, std::to_string(server.Port()));
         }
         if (const auto at = address.find("{closed}"); at != std::string::npos) {
-            address.replace(at, 8, std::to_string(ClosedPort()));
+            address.replace(at, 8, std::to_string(loopback::UnusedPort()));
         }
         m_settings[1].MAIL_SERVER = address;
         EXPECT_EQ(Get(c.path), kHead + c.body);
@@ -494,8 +470,8 @@ TEST_F(GatewayTest, NoDescriptorLeaksOverFailedRequests) {
     std::vector<Script> refusals(kRounds, Script{"S: +OK", "C: USER taro", "S: -ERR"});
     FakePop3Server server(refusals);
     const std::string refusing = server.Address();
-    const std::string closed = "127.0.0.1:" + std::to_string(ClosedPort());
-    const int before = OpenDescriptors();
+    const std::string closed = "127.0.0.1:" + std::to_string(loopback::UnusedPort());
+    const int before = loopback::OpenDescriptorCount();
     for (int i = 0; i < kRounds; ++i) {
         m_settings[1].MAIL_SERVER = refusing;
         EXPECT_EQ(Get("/001pwtoplist"), kHead);
@@ -505,7 +481,7 @@ TEST_F(GatewayTest, NoDescriptorLeaksOverFailedRequests) {
         EXPECT_EQ(Serve("GET /001pwtoplist HTTP/1.1\r\n" + std::string(70000, 'h')), "");
     }
     EXPECT_TRUE(server.ScriptMet()) << server.Failure();
-    EXPECT_EQ(OpenDescriptors(), before);
+    EXPECT_EQ(loopback::OpenDescriptorCount(), before);
 }
 
 TEST_F(GatewayTest, AcceptWithNothingWaitingReturnsAtOnce) {
@@ -551,9 +527,9 @@ TEST(ListenSocket, CreateReportsFailures) {
     EXPECT_NE(first.Port(), 0);
     EXPECT_EQ(second.Create(first.Port(), "127.0.0.1"), EADDRINUSE);
     // A new Create replaces the old socket rather than leaking it.
-    const int before = OpenDescriptors();
+    const int before = loopback::OpenDescriptorCount();
     ASSERT_EQ(first.Create(0, "127.0.0.1"), 0);
-    EXPECT_EQ(OpenDescriptors(), before);
+    EXPECT_EQ(loopback::OpenDescriptorCount(), before);
     first.Close();
     EXPECT_EQ(first.Port(), 0);
     EXPECT_EQ(first.Handle(), -1);

@@ -25,6 +25,7 @@
 
 #include "settings/Profile.h"
 #include "settings/Setting.h"
+#include "support/Loopback.h"
 
 namespace {
 
@@ -50,30 +51,6 @@ int PortOf(int fd) {
     socklen_t length = sizeof local;
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
     return ntohs(local.sin_port);
-}
-
-int ConnectTo(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in peer{};
-    peer.sin_family = AF_INET;
-    peer.sin_port = htons(static_cast<uint16_t>(port));
-    peer.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&peer), sizeof peer) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-bool SendAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        if (n <= 0) {
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
 }
 
 // One line up to LF, read byte by byte (the peer's commands are short). False when the
@@ -157,7 +134,7 @@ private:
     }
 
     void Serve(int fd) {
-        if (!SendAll(fd, "+OK ready\r\n")) {
+        if (!loopback::SendAll(fd, "+OK ready\r\n")) {
             return;
         }
         std::string line;
@@ -170,7 +147,7 @@ private:
                 answer = number >= 1 && number <= 3 ? "+OK\r\n" + Message(number) + ".\r\n"
                                                     : "-ERR no such message\r\n";
             }
-            if (!SendAll(fd, answer) || line.starts_with("QUIT")) {
+            if (!loopback::SendAll(fd, answer) || line.starts_with("QUIT")) {
                 return;
             }
         }
@@ -232,16 +209,7 @@ public:
 
     int Port() const { return m_port; }
     bool Running() const { return m_pid > 0 && ::waitpid(m_pid, nullptr, WNOHANG) == 0; }
-    int OpenDescriptors() const {
-        int count = 0;
-        std::error_code error;
-        for (auto it = std::filesystem::directory_iterator("/proc/" + std::to_string(m_pid) + "/fd",
-                                                           error);
-             !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
-            ++count;
-        }
-        return count;
-    }
+    int OpenDescriptors() const { return loopback::OpenDescriptorCount(m_pid); }
 
 private:
     pid_t m_pid = -1;
@@ -250,11 +218,11 @@ private:
 
 // One whole request; the answer until the server closes.
 std::string Fetch(int port, std::string_view path) {
-    const int fd = ConnectTo(port);
+    const int fd = loopback::Connect(port);
     if (fd < 0) {
         return "(no connection)";
     }
-    SendAll(fd, "GET " + std::string(path) + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    loopback::SendAll(fd, "GET " + std::string(path) + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
     std::string answer = ReadToEnd(fd);
     ::close(fd);
     return answer;
@@ -262,7 +230,7 @@ std::string Fetch(int port, std::string_view path) {
 
 // Ways a browser leaves before the answer is complete.
 void LeaveEarly(int port, int way) {
-    const int fd = ConnectTo(port);
+    const int fd = loopback::Connect(port);
     if (fd < 0) {
         return;
     }
@@ -270,10 +238,10 @@ void LeaveEarly(int port, int way) {
         case 0:  // connects and goes
             break;
         case 1:  // half a request line
-            SendAll(fd, "GET /001pw1top");
+            loopback::SendAll(fd, "GET /001pw1top");
             break;
         case 2:  // the whole head of a large page, then gone after its first bytes
-            SendAll(fd, "GET /001pw1mail003 HTTP/1.1\r\n\r\n");
+            loopback::SendAll(fd, "GET /001pw1mail003 HTTP/1.1\r\n\r\n");
             ReadToEnd(fd, 1);
             break;
     }

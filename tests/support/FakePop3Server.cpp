@@ -11,6 +11,8 @@
 #include <chrono>
 #include <stdexcept>
 
+#include "Loopback.h"
+
 namespace {
 
 std::string WithoutLineEnd(std::string line) {
@@ -149,12 +151,12 @@ void FakePop3Server::RunScript(int fd, const Script& script) {
                 return;
             }
         } else if (entry.starts_with("S: ")) {
-            if (!SendAll(fd, std::string(entry.substr(3)) + "\r\n")) {
+            if (!loopback::SendAll(fd, std::string(entry.substr(3)) + "\r\n")) {
                 Fail(where + ": send failed");
                 return;
             }
         } else if (entry.starts_with("R: ")) {
-            if (!SendAll(fd, entry.substr(3))) {
+            if (!loopback::SendAll(fd, entry.substr(3))) {
                 Fail(where + ": send failed");
                 return;
             }
@@ -202,18 +204,4 @@ bool FakePop3Server::ReadLine(int fd, std::string& pending, std::string& line, i
         }
         pending.append(buffer, static_cast<std::size_t>(n));
     }
-}
-
-bool FakePop3Server::SendAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
 }

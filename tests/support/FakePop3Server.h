@@ -60,7 +60,6 @@ private:
     void RunScript(int fd, const Script& script);
     // Reads one line (up to LF) from fd. False on close, error, time-out or stop.
     bool ReadLine(int fd, std::string& pending, std::string& line, int timeoutMs);
-    bool SendAll(int fd, std::string_view bytes);
     // Waits until fd is readable or the fake is stopped. False on stop or time-out
     // (timeoutMs < 0: no time-out).
     bool WaitReadable(int fd, int timeoutMs);

@@ -17,12 +17,13 @@
 
 #include <gtest/gtest.h>
 
+#include "support/Loopback.h"
 #include "tests/transport/TransportTestUtil.h"
 #include "transport/MyException.h"
 
 namespace {
 
-using transport_test::OpenDescriptorCount;
+using loopback::OpenDescriptorCount;
 using transport_test::ReceiveCode;
 using transport_test::SendCode;
 

@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/Loopback.h"
 #include "support/TestPki.h"
 #include "support/TlsTestServer.h"
 #include "tests/transport/TransportTestUtil.h"
@@ -24,7 +25,7 @@
 
 namespace {
 
-using transport_test::OpenDescriptorCount;
+using loopback::OpenDescriptorCount;
 using transport_test::ReceiveCode;
 using transport_test::SendCode;
 

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <dirent.h>
-
 #include <string>
 
 #include <gtest/gtest.h>
@@ -11,17 +9,6 @@
 
 // Helpers shared by the plain and the TLS stream tests.
 namespace transport_test {
-
-inline int OpenDescriptorCount() {
-    int count = 0;
-    if (DIR* dir = opendir("/proc/self/fd")) {
-        while (readdir(dir) != nullptr) {
-            ++count;
-        }
-        closedir(dir);
-    }
-    return count;
-}
 
 // Runs ReceiveUntil and gives the raised code, or 0 when it returned (its count in *result).
 inline int ReceiveCode(CBlockingSocket& socket, char* buffer, int size, int timeoutMs,

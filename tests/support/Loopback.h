@@ -1,0 +1,20 @@
+#pragma once
+
+#include <sys/types.h>
+#include <string_view>
+
+// Small socket and process helpers the tests share. Every address is 127.0.0.1.
+namespace loopback {
+
+// A loopback port nobody listens on right now (bound, read back, released).
+int UnusedPort();
+// Whether something accepts connections on the port.
+bool Accepts(int port);
+// A connected socket, or -1.
+int Connect(int port);
+// Sends all of bytes without raising SIGPIPE; false when the peer has gone.
+bool SendAll(int fd, std::string_view bytes);
+// The open file descriptors of a process (this one by default), from /proc.
+int OpenDescriptorCount(pid_t pid = 0);
+
+}  // namespace loopback
