@@ -467,20 +467,24 @@ TEST_F(GatewayTest, DisabledSettingIsRefused) {
 
 TEST_F(GatewayTest, NoDescriptorLeaksOverFailedRequests) {
     constexpr int kRounds = 10;
-    std::vector<Script> refusals(kRounds, Script{"S: +OK", "C: USER taro", "S: -ERR"});
-    FakePop3Server server(refusals);
-    const std::string refusing = server.Address();
-    const std::string closed = "127.0.0.1:" + std::to_string(loopback::UnusedPort());
+    // Counted outside the fake server's life: its thread may still hold the last
+    // connection for a moment after the gateway has let go of it.
     const int before = loopback::OpenDescriptorCount();
-    for (int i = 0; i < kRounds; ++i) {
-        m_settings[1].MAIL_SERVER = refusing;
-        EXPECT_EQ(Get("/001pwtoplist"), kHead);
-        m_settings[1].MAIL_SERVER = closed;
-        EXPECT_EQ(Get("/001pwtoplist"), kHead);
-        EXPECT_EQ(Get("/001pxtoplist"), "");
-        EXPECT_EQ(Serve("GET /001pwtoplist HTTP/1.1\r\n" + std::string(70000, 'h')), "");
+    {
+        std::vector<Script> refusals(kRounds, Script{"S: +OK", "C: USER taro", "S: -ERR"});
+        FakePop3Server server(refusals);
+        const std::string refusing = server.Address();
+        const std::string closed = "127.0.0.1:" + std::to_string(loopback::UnusedPort());
+        for (int i = 0; i < kRounds; ++i) {
+            m_settings[1].MAIL_SERVER = refusing;
+            EXPECT_EQ(Get("/001pwtoplist"), kHead);
+            m_settings[1].MAIL_SERVER = closed;
+            EXPECT_EQ(Get("/001pwtoplist"), kHead);
+            EXPECT_EQ(Get("/001pxtoplist"), "");
+            EXPECT_EQ(Serve("GET /001pwtoplist HTTP/1.1\r\n" + std::string(70000, 'h')), "");
+        }
+        EXPECT_TRUE(server.ScriptMet()) << server.Failure();
     }
-    EXPECT_TRUE(server.ScriptMet()) << server.Failure();
     EXPECT_EQ(loopback::OpenDescriptorCount(), before);
 }
 

@@ -162,8 +162,8 @@ private:
 // Its output goes to a file beside the settings, where it announces the port.
 class Tallwynd {
 public:
-    explicit Tallwynd(const std::string& settingsPath) {
-        const std::string outPath = settingsPath + ".out";
+    explicit Tallwynd(const std::string& settingsPath) : m_outPath(settingsPath + ".out") {
+        const std::string& outPath = m_outPath;
         const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         if (out < 0) {
             return;
@@ -181,9 +181,7 @@ public:
         const std::string marker = "serving http://127.0.0.1:";
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
         while (m_pid > 0 && std::chrono::steady_clock::now() < deadline && Running()) {
-            std::ifstream file(outPath);
-            const std::string text((std::istreambuf_iterator<char>(file)),
-                                   std::istreambuf_iterator<char>());
+            const std::string text = Output();
             const std::size_t at = text.find(marker);
             if (at != std::string::npos && text.find('\n', at) != std::string::npos) {
                 m_port = std::atoi(text.c_str() + at + marker.size());
@@ -208,10 +206,38 @@ public:
     }
 
     int Port() const { return m_port; }
+    // Waits until the log holds a line for each of count connections. The line is
+    // written after the connection is closed, and writing it may briefly open a file
+    // (the character-set converter loads its module on first use).
+    bool WaitForLogLines(int count) const {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+        for (;;) {
+            const std::string text = Output();
+            int lines = 0;
+            for (std::size_t at = text.find(" client="); at != std::string::npos;
+                 at = text.find(" client=", at + 1)) {
+                ++lines;
+            }
+            if (lines >= count) {
+                return true;
+            }
+            if (std::chrono::steady_clock::now() >= deadline) {
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
     bool Running() const { return m_pid > 0 && ::waitpid(m_pid, nullptr, WNOHANG) == 0; }
-    int OpenDescriptors() const { return loopback::OpenDescriptorCount(m_pid); }
+    std::string OpenDescriptors() const { return loopback::OpenDescriptorListing(m_pid); }
 
 private:
+    std::string Output() const {
+        std::ifstream file(m_outPath);
+        return std::string((std::istreambuf_iterator<char>(file)),
+                           std::istreambuf_iterator<char>());
+    }
+
+    std::string m_outPath;
     pid_t m_pid = -1;
     int m_port = 0;
 };
@@ -295,8 +321,9 @@ TEST(LoadTest, FiveHundredRequestsLeaveTheServerAnsweringWithItsDescriptors) {
     // One of every kind first, so that anything opened once for good is counted.
     ASSERT_TRUE(Fetch(server.Port(), "/001pw1toplist").ends_with(footer));
     ASSERT_TRUE(Fetch(server.Port(), "/002pw2toplist").ends_with("<BODY>"));
-    const int descriptors = server.OpenDescriptors();
-    ASSERT_GT(descriptors, 0);
+    ASSERT_TRUE(server.WaitForLogLines(2));
+    const std::string descriptors = server.OpenDescriptors();
+    ASSERT_FALSE(descriptors.empty());
 
     int failures = 0;
     for (int i = 0; i < kRequests && failures < 5; ++i) {
@@ -331,6 +358,8 @@ TEST(LoadTest, FiveHundredRequestsLeaveTheServerAnsweringWithItsDescriptors) {
     }
 
     EXPECT_TRUE(Fetch(server.Port(), "/001pw1mail001").ends_with(footer));
+    // Every connection above, refused or left early, is logged once.
+    EXPECT_TRUE(server.WaitForLogLines(2 + kRequests + 1));
     EXPECT_TRUE(server.Running());
     EXPECT_EQ(server.OpenDescriptors(), descriptors);
 }

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <map>
 #include <string>
 
 namespace loopback {
@@ -82,6 +84,29 @@ int OpenDescriptorCount(pid_t pid) {
         ::closedir(dir);
     }
     return count;
+}
+
+std::string OpenDescriptorListing(pid_t pid) {
+    const std::string path = pid == 0 ? "/proc/self/fd" : "/proc/" + std::to_string(pid) + "/fd";
+    std::map<int, std::string> descriptors;
+    if (DIR* dir = ::opendir(path.c_str())) {
+        const int own = ::dirfd(dir);
+        while (const dirent* entry = ::readdir(dir)) {
+            if (entry->d_name[0] == '.' || (pid == 0 && std::atoi(entry->d_name) == own)) {
+                continue;
+            }
+            char target[256] = {};
+            const std::string link = path + "/" + entry->d_name;
+            const ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
+            descriptors[std::atoi(entry->d_name)] = n > 0 ? std::string(target, n) : "?";
+        }
+        ::closedir(dir);
+    }
+    std::string listing;
+    for (const auto& [number, target] : descriptors) {
+        listing += std::to_string(number) + " -> " + target + "\n";
+    }
+    return listing;
 }
 
 }  // namespace loopback

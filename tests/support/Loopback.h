@@ -1,6 +1,7 @@
 #pragma once
 
 #include <sys/types.h>
+#include <string>
 #include <string_view>
 
 // Small socket and process helpers the tests share. Every address is 127.0.0.1.
@@ -16,5 +17,8 @@ int Connect(int port);
 bool SendAll(int fd, std::string_view bytes);
 // The open file descriptors of a process (this one by default), from /proc.
 int OpenDescriptorCount(pid_t pid = 0);
+// The same descriptors, one per line as "number -> what it refers to", in order of number.
+// Comparing two listings shows which descriptor came or went.
+std::string OpenDescriptorListing(pid_t pid = 0);
 
 }  // namespace loopback

@@ -119,10 +119,14 @@ class TlsTest(unittest.TestCase):
         server = Server(self.tls_file, os.path.join(self.dir, "many.log"), env=env)
         try:
             server.page("/001pwmail004")  # whatever is made once is made now
+            # Each count waits for the log line of the last request: the line is
+            # written after the connection closes and may briefly open a file.
+            server.request_lines(1)
             before = open_descriptors(server.proc.pid)
             for _ in range(30):
                 self.assertTrue(server.page("/001pwmail004").endswith(FOOTER))
                 self.assertEqual(server.page("/002pwmail004"), HEAD)
+            self.assertEqual(len(server.request_lines(61)), 61, server.log_text()[-2000:])
             self.assertEqual(open_descriptors(server.proc.pid), before)
         finally:
             # Built with sanitizers, a leak would show in the exit status here.
