@@ -22,6 +22,7 @@ import errno
 import grp
 import os
 import pwd
+import random
 import signal
 import socket
 import subprocess
@@ -40,10 +41,25 @@ class FixtureError(RuntimeError):
     pass
 
 
-def _free_port() -> int:
-    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
-        s.bind((HOST, 0))
-        return s.getsockname()[1]
+def unused_port() -> int:
+    """A loopback port nobody uses right now, below the range the kernel hands out by
+    itself: no outgoing connection takes it before it is used, and the pick is random,
+    so tests running side by side do not meet on it."""
+    try:
+        with open("/proc/sys/net/ipv4/ip_local_port_range") as f:
+            automatic_low = int(f.read().split()[0])
+    except (OSError, ValueError, IndexError):
+        automatic_low = 32768
+    high = max(11000, automatic_low) - 1
+    for _ in range(100):
+        port = random.randint(10000, high)
+        with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
+            try:
+                s.bind((HOST, port))
+            except OSError:
+                continue
+            return port
+    raise FixtureError("no unused port below the automatic range")
 
 
 def _pid_alive(pid: int) -> bool:
@@ -224,8 +240,8 @@ service anvil {{
         deadline = time.monotonic() + timeout
         self._prepare()
         for _ in range(START_ATTEMPTS):
-            self.port = _free_port()
-            self.tls_port = _free_port() if self.tls else 0
+            self.port = unused_port()
+            self.tls_port = unused_port() if self.tls else 0
             self._write_config(self.port)
             # The daemon keeps inherited descriptors open, so its output goes to a
             # file rather than a pipe that would never reach end of file.

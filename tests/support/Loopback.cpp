@@ -6,9 +6,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <random>
 #include <string>
 
 namespace loopback {
@@ -25,19 +28,36 @@ sockaddr_in LoopbackAddress(int port) {
 
 }  // namespace
 
+// Ports below the kernel's range for automatic ports: no outgoing connection and no
+// bind to port 0 ever takes one of them, so between this probe and its use only
+// another explicit pick could take the port, and the pick is random.
 int UnusedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = LoopbackAddress(0);
-    socklen_t length = sizeof address;
-    int port = 0;
-    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        port = ntohs(address.sin_port);
+    int automaticLow = 32768;
+    if (std::FILE* range = std::fopen("/proc/sys/net/ipv4/ip_local_port_range", "r")) {
+        if (std::fscanf(range, "%d", &automaticLow) != 1) {
+            automaticLow = 32768;
+        }
+        std::fclose(range);
     }
-    if (fd >= 0) {
+    const int low = 10000;
+    const int high = std::max(low + 1000, automaticLow) - 1;
+    static std::mt19937 random(std::random_device{}());
+    std::uniform_int_distribution<int> pick(low, high);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const int port = pick(random);
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0) {
+            return 0;
+        }
+        const sockaddr_in address = LoopbackAddress(port);
+        const bool free =
+            ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
         ::close(fd);
+        if (free) {
+            return port;
+        }
     }
-    return port;
+    return 0;
 }
 
 int Connect(int port) {

@@ -7,7 +7,8 @@
 // Small socket and process helpers the tests share. Every address is 127.0.0.1.
 namespace loopback {
 
-// A loopback port nobody listens on right now (bound, read back, released).
+// A loopback port nobody uses right now, outside the range the kernel hands out
+// by itself (0 when none is found).
 int UnusedPort();
 // Whether something accepts connections on the port.
 bool Accepts(int port);

@@ -12,6 +12,7 @@ import unittest
 
 import harness
 from harness import Server, make_temp_dir, run, write_settings
+from pop3_fixture import unused_port
 
 
 class FakePop3(threading.Thread):
@@ -46,9 +47,7 @@ class FakePop3(threading.Thread):
 
 def closed_port() -> int:
     """A loopback port where nothing listens."""
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+    return unused_port()
 
 
 class SetAndShowTest(unittest.TestCase):
