@@ -14,9 +14,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -26,6 +23,7 @@
 #include "settings/Profile.h"
 #include "settings/Setting.h"
 #include "support/Loopback.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -33,25 +31,6 @@ constexpr int kRequests = 500;
 // Every wait of the test is bounded by this.
 constexpr int kWaitMs = 5000;
 constexpr std::size_t kBigBodyBytes = 1 << 20;
-
-int ListenOnLoopback() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
-        ::listen(fd, 16) != 0) {
-        return -1;
-    }
-    return fd;
-}
-
-int PortOf(int fd) {
-    sockaddr_in local{};
-    socklen_t length = sizeof local;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
-    return ntohs(local.sin_port);
-}
 
 // One line up to LF, read byte by byte (the peer's commands are short). False when the
 // connection ends or stays silent.
@@ -92,13 +71,13 @@ std::string ReadToEnd(int fd, std::size_t limit = std::string::npos) {
 // messages, the last a large one; tolerant of clients that stop anywhere.
 class Pop3Responder {
 public:
-    Pop3Responder() : m_listener(ListenOnLoopback()), m_thread([this] { Run(); }) {}
+    Pop3Responder() : m_listener(loopback::Listen(m_port, 16)), m_thread([this] { Run(); }) {}
     ~Pop3Responder() {
         m_stop = true;
         m_thread.join();
         ::close(m_listener);
     }
-    int Port() const { return PortOf(m_listener); }
+    int Port() const { return m_port; }
 
     static std::string Message(int number) {
         std::string head = "Date: Wed, 1 May 2024 08:00:00 +0000\r\nSubject: ";
@@ -153,6 +132,7 @@ private:
         }
     }
 
+    int m_port = 0;
     int m_listener;
     std::atomic<bool> m_stop{false};
     std::thread m_thread;
@@ -231,11 +211,7 @@ public:
     std::string OpenDescriptors() const { return loopback::OpenDescriptorListing(m_pid); }
 
 private:
-    std::string Output() const {
-        std::ifstream file(m_outPath);
-        return std::string((std::istreambuf_iterator<char>(file)),
-                           std::istreambuf_iterator<char>());
-    }
+    std::string Output() const { return ReadBytes(m_outPath); }
 
     std::string m_outPath;
     pid_t m_pid = -1;
@@ -274,22 +250,6 @@ void LeaveEarly(int port, int way) {
     ::close(fd);
 }
 
-class TempDir {
-public:
-    TempDir() {
-        char pattern[] = "/tmp/tallwyn-load-XXXXXX";
-        m_path = ::mkdtemp(pattern) != nullptr ? pattern : "";
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
-    }
-    const std::string& Path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
-
 void SaveSetting(CProfile& profile, int number, const std::string& pass,
                  const std::string& server) {
     CSetting setting;
@@ -309,10 +269,7 @@ TEST(LoadTest, FiveHundredRequestsLeaveTheServerAnsweringWithItsDescriptors) {
     CProfile profile(dir.Path() + "/tallwyn.stp");
     SaveSetting(profile, 1, "pw1", "127.0.0.1:" + std::to_string(pop3.Port()));
     // Setting 2's mail server is a port nobody listens on.
-    const int closed = ListenOnLoopback();
-    const int downPort = PortOf(closed);
-    ::close(closed);
-    SaveSetting(profile, 2, "pw2", "127.0.0.1:" + std::to_string(downPort));
+    SaveSetting(profile, 2, "pw2", "127.0.0.1:" + std::to_string(loopback::UnusedPort()));
 
     Tallwynd server(profile.Path());
     ASSERT_GT(server.Port(), 0) << "tallwynd did not announce its port";

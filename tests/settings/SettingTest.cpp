@@ -7,10 +7,10 @@
 
 #include <gtest/gtest.h>
 
-#include "TempDir.h"
 #include "settings/IniDocument.h"
 #include "settings/PassCoder.h"
 #include "settings/Profile.h"
+#include "support/TempDir.h"
 
 namespace {
 

@@ -29,18 +29,10 @@ FakePop3Server::FakePop3Server(std::vector<Script> scripts, int stepTimeoutMs)
     if (::pipe2(m_wakeFd, O_CLOEXEC) != 0) {
         throw std::runtime_error("FakePop3Server: pipe failed");
     }
-    m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    local.sin_port = 0;
-    socklen_t length = sizeof local;
-    if (m_listenFd < 0 || ::bind(m_listenFd, reinterpret_cast<sockaddr*>(&local), length) != 0 ||
-        ::listen(m_listenFd, 8) != 0 ||
-        ::getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
+    m_listenFd = loopback::Listen(m_port);
+    if (m_listenFd < 0) {
         throw std::runtime_error("FakePop3Server: cannot listen on 127.0.0.1");
     }
-    m_port = ntohs(local.sin_port);
     m_thread = std::thread([this] { Run(); });
 }
 

@@ -26,6 +26,27 @@ sockaddr_in LoopbackAddress(int port) {
     return address;
 }
 
+// Descriptor number → what it refers to, from /proc (the directory's own handle left
+// out when the process reads itself).
+std::map<int, std::string> OpenDescriptors(pid_t pid) {
+    const std::string path = pid == 0 ? "/proc/self/fd" : "/proc/" + std::to_string(pid) + "/fd";
+    std::map<int, std::string> descriptors;
+    if (DIR* dir = ::opendir(path.c_str())) {
+        const int own = ::dirfd(dir);
+        while (const dirent* entry = ::readdir(dir)) {
+            if (entry->d_name[0] == '.' || (pid == 0 && std::atoi(entry->d_name) == own)) {
+                continue;
+            }
+            char target[256] = {};
+            const std::string link = path + "/" + entry->d_name;
+            const ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
+            descriptors[std::atoi(entry->d_name)] = n > 0 ? std::string(target, n) : "?";
+        }
+        ::closedir(dir);
+    }
+    return descriptors;
+}
+
 }  // namespace
 
 // Ports below the kernel's range for automatic ports: no outgoing connection and no
@@ -58,6 +79,23 @@ int UnusedPort() {
         }
     }
     return 0;
+}
+
+int Listen(int& port, int backlog) {
+    port = 0;
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address = LoopbackAddress(0);
+    socklen_t length = sizeof address;
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(fd, backlog) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return -1;
+    }
+    port = ntohs(address.sin_port);
+    return fd;
 }
 
 int Connect(int port) {
@@ -95,35 +133,12 @@ bool SendAll(int fd, std::string_view bytes) {
 }
 
 int OpenDescriptorCount(pid_t pid) {
-    const std::string path = pid == 0 ? "/proc/self/fd" : "/proc/" + std::to_string(pid) + "/fd";
-    int count = 0;
-    if (DIR* dir = ::opendir(path.c_str())) {
-        while (::readdir(dir) != nullptr) {
-            ++count;
-        }
-        ::closedir(dir);
-    }
-    return count;
+    return static_cast<int>(OpenDescriptors(pid).size());
 }
 
 std::string OpenDescriptorListing(pid_t pid) {
-    const std::string path = pid == 0 ? "/proc/self/fd" : "/proc/" + std::to_string(pid) + "/fd";
-    std::map<int, std::string> descriptors;
-    if (DIR* dir = ::opendir(path.c_str())) {
-        const int own = ::dirfd(dir);
-        while (const dirent* entry = ::readdir(dir)) {
-            if (entry->d_name[0] == '.' || (pid == 0 && std::atoi(entry->d_name) == own)) {
-                continue;
-            }
-            char target[256] = {};
-            const std::string link = path + "/" + entry->d_name;
-            const ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
-            descriptors[std::atoi(entry->d_name)] = n > 0 ? std::string(target, n) : "?";
-        }
-        ::closedir(dir);
-    }
     std::string listing;
-    for (const auto& [number, target] : descriptors) {
+    for (const auto& [number, target] : OpenDescriptors(pid)) {
         listing += std::to_string(number) + " -> " + target + "\n";
     }
     return listing;

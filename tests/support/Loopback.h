@@ -12,6 +12,9 @@ namespace loopback {
 int UnusedPort();
 // Whether something accepts connections on the port.
 bool Accepts(int port);
+// A socket listening on 127.0.0.1 at a port the system picks, or -1; port gets the
+// port (0 on failure).
+int Listen(int& port, int backlog = 8);
 // A connected socket, or -1.
 int Connect(int port);
 // Sends all of bytes without raising SIGPIPE; false when the peer has gone.

@@ -8,8 +8,6 @@
 
 #include <stdlib.h>
 
-#include <filesystem>
-#include <fstream>
 #include <stdexcept>
 
 namespace {
@@ -133,27 +131,14 @@ Credentials TestAuthority::SelfSigned(const ServerIdentity& identity) {
     return MakeServer(identity, nullptr, nullptr);
 }
 
-bool WriteTextFile(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-    return static_cast<bool>(out.flush());
-}
-
 TestTrustStore::TestTrustStore() : localhost(trusted.Issue({{"localhost"}, {"127.0.0.1"}})) {
-    char pattern[] = "/tmp/tallwyn-tls-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) {
+    if (dir.Path().empty()) {
         throw std::runtime_error("no temporary directory");
     }
-    dir = pattern;
-    const std::string caFile = dir + "/ca.pem";
-    WriteTextFile(caFile, trusted.CertPem());
+    const std::string caFile = dir.File("ca.pem");
+    WriteBytes(caFile, trusted.CertPem());
     setenv("SSL_CERT_FILE", caFile.c_str(), 1);
-    setenv("SSL_CERT_DIR", dir.c_str(), 1);
-}
-
-TestTrustStore::~TestTrustStore() {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir, ignored);
+    setenv("SSL_CERT_DIR", dir.Path().c_str(), 1);
 }
 
 const TestTrustStore& TestTrust() {

@@ -7,6 +7,8 @@
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 
+#include "support/TempDir.h"
+
 // Throwaway certificates for TLS tests, made in memory with OpenSSL (P-256 keys, so
 // that making them costs next to nothing).
 
@@ -51,9 +53,6 @@ private:
     Credentials m_ca;
 };
 
-// Writes text to path; false when that fails.
-bool WriteTextFile(const std::string& path, const std::string& text);
-
 // What the test process trusts: one throwaway CA, and only it. The first call writes
 // its certificate to a temporary directory and points SSL_CERT_FILE and SSL_CERT_DIR
 // there; call it before the process makes its first TLS connection, since that is
@@ -62,10 +61,9 @@ struct TestTrustStore {
     TestAuthority trusted{"Tallwyn test CA"};
     TestAuthority stranger{"Someone else's CA"};
     Credentials localhost;  // for localhost and 127.0.0.1, by the trusted CA
-    std::string dir;        // holds ca.pem
+    TempDir dir;            // holds ca.pem
 
     TestTrustStore();
-    ~TestTrustStore();
     TestTrustStore(const TestTrustStore&) = delete;
     TestTrustStore& operator=(const TestTrustStore&) = delete;
 };

@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/Loopback.h"
+
 namespace {
 
 // Nothing in a test should hang on the server side either.
@@ -43,17 +45,10 @@ void BoundWaits(int fd) {
 }  // namespace
 
 TestServer::TestServer(Handler handler, int connections) {
-    m_listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof addr;
-    if (bind(m_listener, reinterpret_cast<sockaddr*>(&addr), length) != 0 ||
-        listen(m_listener, 16) != 0 ||
-        getsockname(m_listener, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
+    m_listener = loopback::Listen(m_port, 16);
+    if (m_listener < 0) {
         return;
     }
-    m_port = ntohs(addr.sin_port);
     m_thread = std::thread([this, handler = std::move(handler), connections] {
         sigset_t pipe;
         sigemptyset(&pipe);

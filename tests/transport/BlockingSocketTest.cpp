@@ -1,7 +1,6 @@
 #include "transport/BlockingSocket.h"
 
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -67,19 +66,9 @@ struct SocketPair {
 
 // A TCP listener on 127.0.0.1 at a port the system picks.
 struct Listener {
+    int port = 0;  // before fd: Listen sets it
     int fd = -1;
-    int port = 0;
-    explicit Listener(int backlog = 8) {
-        fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof addr;
-        if (bind(fd, reinterpret_cast<sockaddr*>(&addr), length) == 0 && listen(fd, backlog) == 0 &&
-            getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) == 0) {
-            port = ntohs(addr.sin_port);
-        }
-    }
+    explicit Listener(int backlog = 8) : fd(loopback::Listen(port, backlog)) {}
     ~Listener() { Stop(); }
     Listener(const Listener&) = delete;
     Listener& operator=(const Listener&) = delete;

@@ -7,6 +7,8 @@
 #include <map>
 #include <string>
 
+// Files for the tests: whole reads and writes, and a throwaway directory.
+
 inline std::string ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -21,7 +23,7 @@ class TempDir {
 public:
     TempDir() {
         std::string pattern =
-            (std::filesystem::temp_directory_path() / "tallwyn-settings-XXXXXX").string();
+            (std::filesystem::temp_directory_path() / "tallwyn-test-XXXXXX").string();
         m_path = mkdtemp(pattern.data()) ? pattern : std::string();
     }
     ~TempDir() {
