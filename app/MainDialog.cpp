@@ -25,6 +25,7 @@
 #include "mime/Codepage.h"
 #include "mime/DecimalValue.h"
 #include "settings/Profile.h"
+#include "transport/Address.h"
 
 namespace {
 
@@ -306,13 +307,13 @@ void CMainDialog::SetupToolTips() {
 void CMainDialog::SetTextLimits() {
     const std::array<std::pair<QLineEdit*, int>, 11> limits = {{
         {m_portEdit, kPortLimit},
-        {m_mailPassEdit, kPasswordLimit},
-        {m_webPassEdit, kPasswordLimit},
-        {m_filterIncludeEdit, kFilterLimit},
-        {m_filterExcludeEdit, kFilterLimit},
-        {m_serverEdit, kServerLimit},
-        {m_accountEdit, kServerLimit},
-        {m_listCountEdit, kListCountLimit},
+        {m_mailPassEdit, CSetting::kPasswordBytes},
+        {m_webPassEdit, CSetting::kPasswordBytes},
+        {m_filterIncludeEdit, CSetting::kFilterBytes},
+        {m_filterExcludeEdit, CSetting::kFilterBytes},
+        {m_serverEdit, CSetting::kServerBytes},
+        {m_accountEdit, CSetting::kServerBytes},
+        {m_listCountEdit, CSetting::kListCountDigits},
         // These keep the edit's default length; they still refuse what code page
         // 932 cannot hold, so nothing typed is lost when the setting is saved.
         {m_nameEdit, CCp932Validator::kNoLimit},
@@ -350,7 +351,7 @@ void CMainDialog::SetFilterType(int filterType) {
 
 void CMainDialog::ShowSetting() {
     const int n = SelectedNumber();
-    if (n < 1 || n > 2) {
+    if (!IsSettingInUse(n)) {
         return;
     }
     const CSetting& r = m_settings[n];
@@ -378,7 +379,7 @@ void CMainDialog::OnSelchangeSettingList() {
 
 void CMainDialog::OnUpdate() {
     const int n = SelectedNumber();
-    if (n < 1 || n > 2) {
+    if (!IsSettingInUse(n)) {
         return;
     }
     CSetting& r = m_settings[n];
@@ -466,21 +467,20 @@ int CMainDialog::CreateListener(int port) {
 }
 
 int CMainDialog::StartListening() {
-    return m_listener.Listen(kListenBacklog);
+    return m_listener.Listen();
 }
 
 void CMainDialog::OnStart() {
     const QString portText = m_portEdit->text();
-    const int port = DecimalValue(ToCp932(portText));
+    const int port = ReadNumber(m_portEdit);
     // Port 0 would listen on a port nobody knows; below 0 and above 65535 none exists.
-    if (port <= 0 || port > kHighestPort) {
+    if (port <= 0 || port > kMaxPort) {
         AskUser(Tr(kSocketCreateFailed), Tr(kApplicationName), QMessageBox::Ok,
                 QMessageBox::NoIcon);
         return;
     }
     m_listener.Close();  // never a second socket over a first
     if (const int error = CreateListener(port); error != 0) {
-        m_listener.Close();
         const bool denied = error == EACCES || error == EPERM;
         const QString text = denied ? Tr(kPortDeniedHead) + portText + Tr(kPortDeniedTail)
                                     : Tr(kPortInUseHead) + portText + Tr(kPortInUseTail);

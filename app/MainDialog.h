@@ -50,12 +50,6 @@ public:
 
     // Byte limits of the edits, in code page 932 bytes.
     static constexpr int kPortLimit = 5;
-    static constexpr int kPasswordLimit = 30;
-    static constexpr int kFilterLimit = 64;
-    static constexpr int kServerLimit = 128;
-    static constexpr int kListCountLimit = 3;
-    static constexpr int kListenBacklog = 5;
-    static constexpr int kHighestPort = 65535;
 
     // Caption of the OK boxes.
     static constexpr const char* kApplicationName = "Tallwyn";

@@ -3,6 +3,8 @@
 #include <cstdio>
 
 #include "gateway/HtmlEscape.h"
+#include "gateway/Pop3Lines.h"
+#include "mime/Ascii.h"
 #include "mime/Keyword.h"
 #include "mime/MimeDecoder.h"
 #include "mime/Sjis.h"
@@ -10,7 +12,6 @@
 
 namespace {
 
-constexpr std::string_view kEndLine = ".\r\n";
 constexpr std::string_view kEmptyLine = "\r\n";
 constexpr std::string_view kSubjectWord = "Subject";
 // "Subject: " is skipped: the subject text starts at the line's tenth byte.
@@ -19,22 +20,6 @@ constexpr std::string_view kEncodedWordStart = "=?ISO-2022-JP?B?";
 // An encoded word ends with "?=" and the line's CR LF.
 constexpr std::size_t kEncodedWordTail = 4;
 constexpr std::string_view kRowTail = " </A><BR>";
-
-bool StartsWithNoCase(std::string_view text, std::string_view upperPrefix) {
-    if (text.size() < upperPrefix.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < upperPrefix.size(); ++i) {
-        char c = text[i];
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-        if (c != upperPrefix[i]) {
-            return false;
-        }
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -59,11 +44,8 @@ bool CListPage::FeedLine(std::string_view line, std::string& out) {
         // A message that vanished since STAT is answered "-ERR" with no text after it.
         return line.starts_with("-ERR");
     }
-    if (line == kEndLine) {
+    if (TakeAnswerLine(line)) {
         return true;
-    }
-    if (line.starts_with('.')) {
-        line.remove_prefix(1);  // dot-stuffed by the server
     }
     switch (m_state) {
         case kHeaderDone:
@@ -145,9 +127,7 @@ std::string_view CListPage::CutSubject(std::string_view text, int limit) {
     }
     std::size_t end = 0;
     while (end < text.size()) {
-        const bool wide =
-            IsSjisLeadByte(static_cast<unsigned char>(text[end])) && end + 1 < text.size();
-        const std::size_t next = end + (wide ? 2 : 1);
+        const std::size_t next = end + SjisCharLength(text, end);
         if (next > bound) {
             break;
         }

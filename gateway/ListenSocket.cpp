@@ -14,6 +14,7 @@
 #include "gateway/Pop3Dialogue.h"
 #include "gateway/RequestHead.h"
 #include "gateway/RequestRoute.h"
+#include "transport/Address.h"
 #include "transport/MyException.h"
 
 namespace {
@@ -30,8 +31,6 @@ constexpr std::string_view kHttpHead =
     "Connection: close\r\n"
     "\r\n";
 constexpr std::string_view kPageHead = "<HTML><HEAD><TITLE>Ravenquill</TITLE></HEAD><BODY>";
-
-constexpr int kMaxPort = 65535;
 
 std::string FormatPeer(const sockaddr_in& peer) {
     char text[INET_ADDRSTRLEN] = {};

@@ -1,12 +1,12 @@
 #include "gateway/MailPage.h"
 
 #include "gateway/HtmlEscape.h"
+#include "gateway/Pop3Lines.h"
 #include "mime/MimeDecoder.h"
 #include "settings/Setting.h"
 
 namespace {
 
-constexpr std::string_view kEndLine = ".\r\n";
 constexpr std::string_view kEmptyLine = "\r\n";
 constexpr std::string_view kLineBreak = "\r\n";
 constexpr std::string_view kBreakTag = "<BR>";
@@ -20,11 +20,8 @@ CMailPage::Step CMailPage::FeedLine(std::string_view line, std::string& out) {
         m_statusLine = false;
         return line.starts_with("-ERR") ? kNotFound : kMore;
     }
-    if (line == kEndLine) {
+    if (TakeAnswerLine(line)) {
         return kDone;
-    }
-    if (line.starts_with('.')) {
-        line.remove_prefix(1);  // dot-stuffed by the server
     }
     TrackContentType(line);
     switch (m_state) {

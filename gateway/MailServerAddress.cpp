@@ -1,10 +1,10 @@
 #include "gateway/MailServerAddress.h"
 
+#include "mime/Ascii.h"
 #include "transport/Address.h"
 
 namespace {
 
-constexpr int kMaxPort = 65535;
 constexpr std::string_view kPlainScheme = "pop3://";
 constexpr std::string_view kTlsScheme = "pop3s://";
 constexpr std::string_view kSchemeEnd = "://";
@@ -27,23 +27,6 @@ std::optional<int> ParsePort(std::string_view text) {
     return value;
 }
 
-char Lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-// Whether text begins with scheme (lower case), letters compared without case.
-bool HasScheme(std::string_view text, std::string_view scheme) {
-    if (text.size() < scheme.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < scheme.size(); ++i) {
-        if (Lower(text[i]) != scheme[i]) {
-            return false;
-        }
-    }
-    return true;
-}
-
 }  // namespace
 
 std::optional<CMailServerAddress> ParseMailServer(std::string_view mailServer) {
@@ -51,10 +34,10 @@ std::optional<CMailServerAddress> ParseMailServer(std::string_view mailServer) {
     std::string_view rest = mailServer;
     const bool url = rest.find(kSchemeEnd) != std::string_view::npos;
     if (url) {
-        if (HasScheme(rest, kTlsScheme)) {
+        if (StartsWithNoCase(rest, kTlsScheme)) {
             address.tls = true;
             rest.remove_prefix(kTlsScheme.size());
-        } else if (HasScheme(rest, kPlainScheme)) {
+        } else if (StartsWithNoCase(rest, kPlainScheme)) {
             rest.remove_prefix(kPlainScheme.size());
         } else {
             return std::nullopt;  // a scheme we do not speak

@@ -1,7 +1,5 @@
 #include "gateway/PageWriter.h"
 
-#include <climits>
-
 #include "transport/BlockingSocket.h"
 
 void CPageWriter::Send(std::string_view chunk) {
@@ -23,14 +21,8 @@ void CPageWriter::Flush() {
 }
 
 void CPageWriter::SendNow(std::string_view bytes) {
-    // SendBytes takes an int count; a chunk is far below that, but be exact anyway.
-    while (!bytes.empty()) {
-        const int length = bytes.size() > INT_MAX ? INT_MAX : static_cast<int>(bytes.size());
-        const int sent = m_browser.SendBytes(bytes.data(), length, 0, m_timeoutMs);
-        if (sent <= 0) {
-            break;
-        }
-        m_bytesSent += sent;
-        bytes.remove_prefix(static_cast<std::size_t>(sent));
-    }
+    // SendBytes sends every byte or raises. A chunk holds at most what one read-ahead
+    // of mail text makes, far below its int count.
+    m_bytesSent +=
+        m_browser.SendBytes(bytes.data(), static_cast<int>(bytes.size()), 0, m_timeoutMs);
 }

@@ -1,7 +1,6 @@
 #include "gateway/Pop3Dialogue.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "gateway/ListPage.h"
 #include "gateway/MailPage.h"
@@ -82,9 +81,7 @@ void CPop3Dialogue::RunListPage(const CRequestRoute& route, int count) {
     CListPage list(m_setting, route.settingText, route.passText);
     for (int number = 1; number <= count && list.WantsMore(); ++number) {
         list.BeginMessage(number);
-        char retr[32];
-        std::snprintf(retr, sizeof retr, "RETR %d\r\n", number);
-        Command(retr);
+        Command("RETR " + std::to_string(number) + "\r\n");
         bool complete = false;
         while (!complete) {
             m_chunk.clear();
@@ -99,9 +96,7 @@ void CPop3Dialogue::RunListPage(const CRequestRoute& route, int count) {
 
 void CPop3Dialogue::RunMailPage(int messageNumber) {
     CMailPage mail(m_setting);
-    char retr[32];
-    std::snprintf(retr, sizeof retr, "RETR %d\r\n", messageNumber);
-    Command(retr);
+    Command("RETR " + std::to_string(messageNumber) + "\r\n");
     for (;;) {
         m_chunk.clear();
         const CMailPage::Step step = mail.FeedLine(ReadAnswerLine(), m_chunk);

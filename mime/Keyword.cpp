@@ -18,10 +18,7 @@ bool OccursAtCharacterStart(std::string_view text, std::string_view keyword) {
             return false;
         }
         while (start < at) {
-            // A lead byte as the last byte of the text is a character of its own.
-            const bool pair =
-                IsSjisLeadByte(static_cast<unsigned char>(text[start])) && start + 1 < text.size();
-            start += pair ? 2 : 1;
+            start += SjisCharLength(text, start);
         }
         if (start == at) {
             return true;

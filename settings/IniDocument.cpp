@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "mime/Ascii.h"
+
 namespace {
 
 constexpr std::string_view kLineEnd = "\r\n";
@@ -18,16 +20,6 @@ std::string_view Trim(std::string_view text) {
         text.remove_suffix(1);
     }
     return text;
-}
-
-char LowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return LowerAscii(x) == LowerAscii(y);
-           });
 }
 
 // A value that begins and ends with the same quote reads as the text between them,
@@ -199,6 +191,12 @@ bool CIniDocument::Set(std::string_view section, std::string_view key, std::stri
     if (!IsValidSection(section) || !IsValidKey(key) || !IsValidValue(value)) {
         return false;
     }
+    SetChecked(section, key, value);
+    return true;
+}
+
+void CIniDocument::SetChecked(std::string_view section, std::string_view key,
+                              std::string_view value) {
     std::string text = std::string(key) + "=" + StoredValue(value);
 
     const auto header = FindSection(section);
@@ -208,11 +206,11 @@ bool CIniDocument::Set(std::string_view section, std::string_view key, std::stri
         headerLine += ']';
         Insert(m_lines.size(), std::move(headerLine));
         Insert(m_lines.size(), std::move(text));
-        return true;
+        return;
     }
     if (const auto index = FindKey(*header, key)) {
         m_lines[*index].text = std::move(text);
-        return true;
+        return;
     }
     // After the section's last line that is not blank or a comment, so that comments
     // heading the next section stay with it.
@@ -227,7 +225,6 @@ bool CIniDocument::Set(std::string_view section, std::string_view key, std::stri
         }
     }
     Insert(last + 1, std::move(text));
-    return true;
 }
 
 bool CIniDocument::SetSection(std::string_view section,
@@ -241,8 +238,7 @@ bool CIniDocument::SetSection(std::string_view section,
         }
     }
     for (const auto& [key, value] : entries) {
-        // Cannot fail: every name and value was checked above.
-        [[maybe_unused]] const bool set = Set(section, key, value);
+        SetChecked(section, key, value);
     }
     return true;
 }

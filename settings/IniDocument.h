@@ -71,6 +71,8 @@ private:
     // Index of the first key line of that name in the section headed at line header.
     std::optional<std::size_t> FindKey(std::size_t header, std::string_view key) const;
     void Insert(std::size_t index, std::string text);
+    // Set, for names and a value already found writable.
+    void SetChecked(std::string_view section, std::string_view key, std::string_view value);
 
     std::vector<Line> m_lines;
 };

@@ -6,19 +6,6 @@
 
 namespace {
 
-// The table. Each high offset sits so far above the lowest value (c >> shift) takes,
-// -128 >> shift, and each low offset is a letter, that every character EncodeByte
-// makes is 'A' (0x41) or above: never a zero byte, a line break or other C0 control,
-// white space, a quote, ';', '=' or '#', so the scrambled form passes any INI reader
-// whole. (DEL, 0x7F, and bytes from 0x80 up can occur; no reader touches them.) A shift
-// of 1 would spread the high character over 128 values and cannot keep that promise,
-// so the shifts run from 2 to 7. Changing any value makes stored passwords unreadable.
-constexpr unsigned char kHighOffset[CPassCoder::kEntries] = {'Q', 'k', 'W', 'R', 'c',
-                                                             't', 'x', 'v', 'g'};
-constexpr unsigned char kLowOffset[CPassCoder::kEntries] = {'d', 'B', 'm', 'f', 'T',
-                                                            'q', 'A', 'J', 'Z'};
-constexpr unsigned char kShift[CPassCoder::kEntries] = {3, 2, 5, 4, 6, 2, 7, 3, 5};
-
 // Filler characters run from 'A' over kFillerRange codes, so 'A' to 'y'.
 constexpr char kFillerFirst = 'A';
 constexpr unsigned kFillerRange = 57;
@@ -41,15 +28,12 @@ std::uint_fast32_t FreshSeed() {
 
 CPassCoder::CPassCoder() : m_random(FreshSeed()) {
     for (int e = 0; e < kEntries; ++e) {
-        m_highOffset[e] = kHighOffset[e];
-        m_lowOffset[e] = kLowOffset[e];
-        m_shift[e] = kShift[e];
-        m_mask[e] = static_cast<unsigned char>((1u << kShift[e]) - 1);
+        m_mask[e] = static_cast<unsigned char>((1u << m_shift[e]) - 1);
     }
 }
 
 int CPassCoder::EntryOf(unsigned char code) {
-    return NormalEntry(static_cast<signed char>(code) % kEntries);
+    return NormalEntry(static_cast<signed char>(code));
 }
 
 void CPassCoder::EncodeByte(unsigned char c, int entry, unsigned char& high,

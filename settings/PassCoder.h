@@ -38,10 +38,17 @@ public:
     static int EntryOf(unsigned char code);
 
 private:
-    unsigned char m_highOffset[kEntries];
-    unsigned char m_lowOffset[kEntries];
-    unsigned char m_mask[kEntries];
-    unsigned char m_shift[kEntries];
+    // The table. Each high offset sits so far above the lowest value (c >> shift) takes,
+    // -128 >> shift, and each low offset is a letter, that every character EncodeByte
+    // makes is 'A' (0x41) or above: never a zero byte, a line break or other C0 control,
+    // white space, a quote, ';', '=' or '#', so the scrambled form passes any INI reader
+    // whole. (DEL, 0x7F, and bytes from 0x80 up can occur; no reader touches them.) A shift
+    // of 1 would spread the high character over 128 values and cannot keep that promise,
+    // so the shifts run from 2 to 7. Changing any value makes stored passwords unreadable.
+    unsigned char m_highOffset[kEntries] = {'Q', 'k', 'W', 'R', 'c', 't', 'x', 'v', 'g'};
+    unsigned char m_lowOffset[kEntries] = {'d', 'B', 'm', 'f', 'T', 'q', 'A', 'J', 'Z'};
+    unsigned char m_shift[kEntries] = {3, 2, 5, 4, 6, 2, 7, 3, 5};
+    unsigned char m_mask[kEntries];  // the low m_shift bits of each entry
     // The filler's source, one per coder and seeded apart from every other coder,
     // so two saves in the same millisecond still differ.
     std::minstd_rand m_random;

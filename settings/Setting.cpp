@@ -26,10 +26,6 @@ bool FlagValue(std::string_view text) {
     return DecimalValue(text) == 1;
 }
 
-std::string Decimal(long value) {
-    return std::to_string(value);
-}
-
 }  // namespace
 
 std::string CSetting::SectionName(int settingNumber) {
@@ -72,18 +68,18 @@ bool CSetting::Save(CProfile& profile) const {
     std::vector<std::pair<std::string, std::string>> entries;
     entries.reserve(14);
     entries.emplace_back("NAME", NAME);
-    entries.emplace_back("ENABLE", Decimal(ENABLE ? 1 : 0));
-    entries.emplace_back("FILTER_TYPE", Decimal(FILTER_TYPE));
+    entries.emplace_back("ENABLE", std::to_string(ENABLE ? 1 : 0));
+    entries.emplace_back("FILTER_TYPE", std::to_string(FILTER_TYPE));
     entries.emplace_back("FILTER1", FILTER1);
     entries.emplace_back("FILTER2", FILTER2);
     entries.emplace_back("WEB_PASS", coder.Encode(WEB_PASS));
     entries.emplace_back("MAIL_SERVER", MAIL_SERVER);
     entries.emplace_back("MAIL_ACCOUNT", MAIL_ACCOUNT);
     entries.emplace_back("MAIL_PASS", coder.Encode(MAIL_PASS));
-    entries.emplace_back("MAIL_LIMIT_ENABLE", Decimal(MAIL_LIMIT_ENABLE ? 1 : 0));
-    entries.emplace_back("MAIL_LIMIT_BYTE", Decimal(MAIL_LIMIT_BYTE));
-    entries.emplace_back("MAIL_LIMIT_ENABLE2", Decimal(MAIL_LIMIT_ENABLE2 ? 1 : 0));
-    entries.emplace_back("MAIL_LIMIT_BYTE2", Decimal(MAIL_LIMIT_BYTE2));
-    entries.emplace_back("MAIL_LIST_COUNT", Decimal(MAIL_LIST_COUNT));
+    entries.emplace_back("MAIL_LIMIT_ENABLE", std::to_string(MAIL_LIMIT_ENABLE ? 1 : 0));
+    entries.emplace_back("MAIL_LIMIT_BYTE", std::to_string(MAIL_LIMIT_BYTE));
+    entries.emplace_back("MAIL_LIMIT_ENABLE2", std::to_string(MAIL_LIMIT_ENABLE2 ? 1 : 0));
+    entries.emplace_back("MAIL_LIMIT_BYTE2", std::to_string(MAIL_LIMIT_BYTE2));
+    entries.emplace_back("MAIL_LIST_COUNT", std::to_string(MAIL_LIST_COUNT));
     return profile.WriteIniSection(SectionName(number), entries);
 }

@@ -37,6 +37,14 @@ public:
     // True once Load has filled the record; slots never loaded are never served.
     bool IsLoaded() const { return m_loaded; }
 
+    // The longest text of each field, in code page 932 bytes, as the window's edits
+    // take it and tallwynd set holds values to.
+    static constexpr int kPasswordBytes = 30;   // WEB_PASS, MAIL_PASS
+    static constexpr int kFilterBytes = 64;     // FILTER1, FILTER2
+    static constexpr int kServerBytes = 128;    // MAIL_SERVER, MAIL_ACCOUNT
+    static constexpr int kListCountDigits = 3;  // MAIL_LIST_COUNT, so at most 999
+    static constexpr int kMaxListCount = 999;
+
     int number = 0;
     std::string NAME;
     bool ENABLE = false;

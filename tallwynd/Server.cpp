@@ -76,7 +76,7 @@ CServer::~CServer() = default;
 int CServer::Start(int port, const char* address) {
     int error = m_listener.Create(port, address);
     if (error == 0) {
-        error = m_listener.Listen(5);
+        error = m_listener.Listen();
     }
     if (error == 0) {
         m_signals = std::make_unique<CStopSignals>();

@@ -6,7 +6,10 @@
 #include <climits>
 
 #include "gateway/MailServerAddress.h"
+#include "mime/Ascii.h"
 #include "mime/Codepage.h"
+#include "settings/IniDocument.h"
+#include "transport/Address.h"
 
 namespace {
 
@@ -29,9 +32,6 @@ struct KeyInfo {
     int CSetting::*number = nullptr;
     bool CSetting::*flag = nullptr;
 };
-
-// Longest value the settings file gives back whole.
-constexpr int kFileValueLimit = 255;
 
 KeyInfo TextKey(std::string_view key, Kind kind, int maxBytes, std::string CSetting::*field) {
     KeyInfo info{key, kind};
@@ -57,32 +57,29 @@ KeyInfo FlagKey(std::string_view key, bool CSetting::*field) {
 // In the order of the settings file.
 const std::vector<KeyInfo>& KeyTable() {
     static const std::vector<KeyInfo> table = {
-        TextKey("NAME", Kind::Text, kFileValueLimit, &CSetting::NAME),
+        TextKey("NAME", Kind::Text, static_cast<int>(CIniDocument::kMaxValueLength),
+                &CSetting::NAME),
         FlagKey("ENABLE", &CSetting::ENABLE),
         NumberKey("FILTER_TYPE", 0, 2, &CSetting::FILTER_TYPE),
-        TextKey("FILTER1", Kind::Text, 64, &CSetting::FILTER1),
-        TextKey("FILTER2", Kind::Text, 64, &CSetting::FILTER2),
-        TextKey("WEB_PASS", Kind::WebPassword, 30, &CSetting::WEB_PASS),
-        TextKey("MAIL_SERVER", Kind::Server, 128, &CSetting::MAIL_SERVER),
-        TextKey("MAIL_ACCOUNT", Kind::Text, 128, &CSetting::MAIL_ACCOUNT),
-        TextKey("MAIL_PASS", Kind::Password, 30, &CSetting::MAIL_PASS),
+        TextKey("FILTER1", Kind::Text, CSetting::kFilterBytes, &CSetting::FILTER1),
+        TextKey("FILTER2", Kind::Text, CSetting::kFilterBytes, &CSetting::FILTER2),
+        TextKey("WEB_PASS", Kind::WebPassword, CSetting::kPasswordBytes, &CSetting::WEB_PASS),
+        TextKey("MAIL_SERVER", Kind::Server, CSetting::kServerBytes, &CSetting::MAIL_SERVER),
+        TextKey("MAIL_ACCOUNT", Kind::Text, CSetting::kServerBytes, &CSetting::MAIL_ACCOUNT),
+        TextKey("MAIL_PASS", Kind::Password, CSetting::kPasswordBytes, &CSetting::MAIL_PASS),
         FlagKey("MAIL_LIMIT_ENABLE", &CSetting::MAIL_LIMIT_ENABLE),
         NumberKey("MAIL_LIMIT_BYTE", INT_MIN, INT_MAX, &CSetting::MAIL_LIMIT_BYTE),
         FlagKey("MAIL_LIMIT_ENABLE2", &CSetting::MAIL_LIMIT_ENABLE2),
         NumberKey("MAIL_LIMIT_BYTE2", INT_MIN, INT_MAX, &CSetting::MAIL_LIMIT_BYTE2),
-        // The window's field takes three digits.
-        NumberKey("MAIL_LIST_COUNT", 0, 999, &CSetting::MAIL_LIST_COUNT),
+        NumberKey("MAIL_LIST_COUNT", 0, CSetting::kMaxListCount, &CSetting::MAIL_LIST_COUNT),
     };
     return table;
 }
 
 const KeyInfo* FindKey(std::string_view key) {
     const auto& table = KeyTable();
-    auto it = std::find_if(table.begin(), table.end(), [key](const KeyInfo& info) {
-        return std::equal(
-            key.begin(), key.end(), info.key.begin(), info.key.end(),
-            [](char a, char b) { return std::toupper(static_cast<unsigned char>(a)) == b; });
-    });
+    auto it = std::find_if(table.begin(), table.end(),
+                           [key](const KeyInfo& info) { return EqualsNoCase(key, info.key); });
     return it == table.end() ? nullptr : &*it;
 }
 
@@ -146,7 +143,8 @@ std::string CheckServer(std::string_view value) {
     if (value.empty() || ParseMailServer(value)) {
         return {};
     }
-    return "give " + std::string(kMailServerForms) + ", with a port from 1 to 65535";
+    return "give " + std::string(kMailServerForms) + ", with a port from 1 to " +
+           std::to_string(kMaxPort);
 }
 
 std::string CheckWebPassword(std::string_view value) {
@@ -171,6 +169,14 @@ const std::vector<std::string_view>& CSettingEditor::Keys() {
         return list;
     }();
     return keys;
+}
+
+std::string CSettingEditor::KeyList() {
+    std::string list;
+    for (auto key : Keys()) {
+        list += (list.empty() ? "" : ", ") + std::string(key);
+    }
+    return list;
 }
 
 std::optional<std::string_view> CSettingEditor::CanonicalKey(std::string_view key) {
@@ -200,11 +206,7 @@ bool CSettingEditor::SplitAssignment(std::string_view text, std::string_view& ke
 std::string CSettingEditor::Set(std::string_view key, std::string_view utf8Value) {
     const KeyInfo* info = FindKey(key);
     if (info == nullptr) {
-        std::string known;
-        for (auto name : Keys()) {
-            known += (known.empty() ? "" : ", ") + std::string(name);
-        }
-        return "unknown key " + Quoted(key) + " (keys: " + known + ")";
+        return "unknown key " + Quoted(key) + " (keys: " + KeyList() + ")";
     }
     const std::string name(info->key);
     const bool secret = info->kind == Kind::Password || info->kind == Kind::WebPassword;

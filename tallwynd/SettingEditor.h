@@ -18,6 +18,8 @@ public:
 
     // The keys in the order of the settings file.
     static const std::vector<std::string_view>& Keys();
+    // The same, as one text: "NAME, ENABLE, ...".
+    static std::string KeyList();
     // The key as the file spells it, for any letter case; nothing for an unknown key.
     static std::optional<std::string_view> CanonicalKey(std::string_view key);
     static bool IsPasswordKey(std::string_view canonicalKey);

@@ -26,6 +26,7 @@
 #include "tallwynd/RequestLog.h"
 #include "tallwynd/Server.h"
 #include "tallwynd/SettingEditor.h"
+#include "transport/Address.h"
 
 namespace {
 
@@ -271,7 +272,7 @@ int main(int argc, char** argv) {
     app.add_option("--bind", bind, "address to listen on (default: all)")->type_name("ADDRESS");
     app.add_option("--port", port, "port to listen on, 0 for any free one (default: 8080)")
         ->type_name("N")
-        ->check(CLI::Range(0, 65535));
+        ->check(CLI::Range(0, kMaxPort));
 
     int showNumber = 0;
     auto* show = app.add_subcommand("show", "print settings 1 and 2 (or N), passwords masked");
@@ -280,10 +281,7 @@ int main(int argc, char** argv) {
 
     int setNumber = 0;
     std::vector<std::string> assignments;
-    std::string keys;
-    for (auto key : CSettingEditor::Keys()) {
-        keys += (keys.empty() ? "" : ", ") + std::string(key);
-    }
+    const std::string keys = CSettingEditor::KeyList();
     auto* set = app.add_subcommand("set", "change keys of setting N (1 or 2) and save it");
     set->add_option("--settings", settingsFile, settingsHelp)->type_name("FILE");
     set->add_option("N", setNumber, "the setting to change, 1 or 2")->required();

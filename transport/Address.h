@@ -7,6 +7,9 @@
 // An IPv4 address as its four bytes in wire order (127.0.0.1 is {127, 0, 0, 1}).
 using Ipv4Address = std::array<std::uint8_t, 4>;
 
+// The highest TCP port.
+constexpr int kMaxPort = 65535;
+
 // The port used when the "pop3" service is not in the service database.
 constexpr int kPop3FallbackPort = 110;
 

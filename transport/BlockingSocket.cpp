@@ -27,21 +27,23 @@ constexpr int kEmptyReadsToFail = 4;
 
 enum class WaitResult { Ready, TimedOut, Failed };
 
+using Clock = std::chrono::steady_clock;
+
+// The time left until deadline, in whole milliseconds rounded up; 0 once it has passed.
+int MillisecondsLeft(Clock::time_point deadline) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
 // Waits until fd reports one of events (or an error or hang-up, which the next
 // transfer call then reports), for at most timeoutMs; 0 or less waits without bound.
 // EINTR restarts the wait with the time still left.
 WaitResult WaitFor(int fd, short events, int timeoutMs) {
-    using Clock = std::chrono::steady_clock;
     const bool bounded = timeoutMs > 0;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     pollfd entry{fd, events, 0};
     for (;;) {
-        int wait = -1;
-        if (bounded) {
-            const auto left =
-                std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            wait = left > 0 ? static_cast<int>(left) : 0;
-        }
+        const int wait = bounded ? MillisecondsLeft(deadline) : -1;
         entry.revents = 0;
         const int ready = poll(&entry, 1, wait);
         if (ready > 0) {
@@ -59,14 +61,6 @@ WaitResult WaitFor(int fd, short events, int timeoutMs) {
             return WaitResult::Failed;
         }
     }
-}
-
-using Clock = std::chrono::steady_clock;
-
-// The time left until deadline, in whole milliseconds rounded up; 0 once it has passed.
-int MillisecondsLeft(Clock::time_point deadline) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
 std::string AddressText(const Ipv4Address& address, int port) {
@@ -114,7 +108,7 @@ int CBlockingSocket::Connect(const char* host, int port, int connectTimeoutMs) {
         return -3;
     }
     const int chosenPort = ChoosePort(port);
-    if (chosenPort <= 0 || chosenPort > 65535) {
+    if (chosenPort <= 0 || chosenPort > kMaxPort) {
         m_errorDetail = "port out of range: " + std::to_string(chosenPort);
         errno = EINVAL;
         return -4;
@@ -337,12 +331,12 @@ int CBlockingSocket::ReceiveUntil(char* buffer, int size, int flags, int timeout
             std::memcpy(buffer + stored, from, take);
             stored += take;
             m_readPos += take;
-            if (complete || stored == capacity) {
-                // A line longer than the buffer: the next call goes on with its rest.
+            if (complete) {
                 buffer[stored] = '\0';
                 return static_cast<int>(stored);
             }
         }
+        // A line longer than the buffer: the next call goes on with its rest.
         if (stored == capacity) {
             buffer[stored] = '\0';
             return static_cast<int>(stored);

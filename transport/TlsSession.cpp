@@ -164,13 +164,9 @@ bool CTlsSession::Begin(int fd, const char* serverName, std::string& detail) {
     }
     SSL_CTX* context = ClientContext();
     BIO_METHOD* method = SocketMethod();
-    if (context == nullptr || method == nullptr || (m_ssl = SSL_new(context)) == nullptr) {
-        detail = "TLS is not available: " + QueuedReason();
-        ERR_clear_error();
-        return false;
-    }
-    BIO* bio = BIO_new(method);
-    if (bio == nullptr) {
+    BIO* bio = nullptr;
+    if (context == nullptr || method == nullptr || (m_ssl = SSL_new(context)) == nullptr ||
+        (bio = BIO_new(method)) == nullptr) {
         detail = "TLS is not available: " + QueuedReason();
         ERR_clear_error();
         return false;
