@@ -8,11 +8,8 @@ import sys
 import unittest
 
 import harness
-from harness import Server, escape_html, make_temp_dir, write_settings
+from harness import FOOTER, HEAD, Server, escape_html, make_temp_dir, write_settings
 from pop3_fixture import DOVECOT, Pop3Fixture
-
-HEAD = b"<HTML><HEAD><TITLE>Ravenquill</TITLE></HEAD><BODY>"
-FOOTER = b"<BR><BR><B>By Orrinwick</B></BODY></HTML>"
 
 
 def cp932(text: str) -> bytes:

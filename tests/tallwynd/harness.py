@@ -19,6 +19,13 @@ TALLWYND = os.environ.get("TALLWYND", "")
 WAIT = 10.0  # bound of every wait for a process or a page
 SKIP = 77    # ctest's SKIP_RETURN_CODE for these tests
 
+# Every page starts with HEAD and a whole page ends with FOOTER; a page whose mail
+# could not be read is HEAD alone.
+HEAD = b"<HTML><HEAD><TITLE>Ravenquill</TITLE></HEAD><BODY>"
+FOOTER = b"<BR><BR><B>By Orrinwick</B></BODY></HTML>"
+# The outcome logged when the mail server cannot be reached.
+CONNECT_FAILED = "サーバとの接続に失敗しました。"
+
 SETTING_KEYS = ["NAME", "ENABLE", "FILTER_TYPE", "FILTER1", "FILTER2", "WEB_PASS",
                 "MAIL_SERVER", "MAIL_ACCOUNT", "MAIL_PASS", "MAIL_LIMIT_ENABLE",
                 "MAIL_LIMIT_BYTE", "MAIL_LIMIT_ENABLE2", "MAIL_LIMIT_BYTE2", "MAIL_LIST_COUNT"]

@@ -10,12 +10,8 @@ import unittest
 
 import harness
 import test_pki
-from harness import Server, make_temp_dir, run, write_settings
+from harness import CONNECT_FAILED, FOOTER, HEAD, Server, make_temp_dir, run, write_settings
 from pop3_fixture import DOVECOT, HOST, Pop3Fixture
-
-HEAD = b"<HTML><HEAD><TITLE>Ravenquill</TITLE></HEAD><BODY>"
-FOOTER = b"<BR><BR><B>By Orrinwick</B></BODY></HTML>"
-CONNECT_FAILED = "サーバとの接続に失敗しました。"
 
 
 def open_descriptors(pid: int) -> int:
