@@ -81,18 +81,15 @@ class DovecotTest(unittest.TestCase):
                        MAIL_ACCOUNT=self.pop3.user, MAIL_PASS="not-" + self.pop3.password)
         server = Server(file, os.path.join(self.dir, "wrong.log"))
         try:
-            self.assertEqual(server.page("/001pwtoplist"), HEAD)
-            lines = server.request_lines(1)
+            page, line = server.page_and_log_line("/001pwtoplist")
         finally:
             self.assertEqual(server.stop(), 0)
-        self.assertEqual(len(lines), 1, server.log_text())
-        self.assertIn("page=toplist outcome=ユーザ名またはパスワードが違います。", lines[0])
+        self.assertEqual(page, HEAD)
+        self.assertIn("page=toplist outcome=ユーザ名またはパスワードが違います。", line)
 
     def test_every_served_page_is_logged_ok(self):
-        before = len(self.server.request_lines(0))
-        self.server.page("/001pwmail004")
-        lines = self.server.request_lines(before + 1)
-        self.assertRegex(lines[before], r" setting=1 page=\"mail 4\" outcome=ok bytes=\d+ ")
+        _, line = self.server.page_and_log_line("/001pwmail004")
+        self.assertRegex(line, r" setting=1 page=\"mail 4\" outcome=ok bytes=\d+ ")
 
 
 if __name__ == "__main__":

@@ -128,6 +128,16 @@ class Server:
         assert b"charset=Shift_JIS" in head, head
         return body
 
+    def page_and_log_line(self, path: str):
+        """The page at path, and the log line of its request."""
+        before = len(self.request_lines(0))
+        page = self.page(path)
+        lines = self.request_lines(before + 1)
+        if len(lines) != before + 1:
+            raise AssertionError(f"{len(lines)} request lines, not {before + 1}: "
+                                 f"{self.log_text()}")
+        return page, lines[-1]
+
     def stop(self, sig=signal.SIGTERM) -> int:
         """Sends sig and returns the exit status."""
         try:

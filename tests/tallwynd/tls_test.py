@@ -59,14 +59,6 @@ class TlsTest(unittest.TestCase):
         self.assertTrue(over_tls.endswith(FOOTER), over_tls[-300:])
         self.assertEqual(over_tls, over_plain)
 
-    def page_and_log_line(self, server: Server, path: str):
-        """The page at path, and the log line of its request."""
-        before = len(server.request_lines(0))
-        page = server.page(path)
-        lines = server.request_lines(before + 1)
-        self.assertEqual(len(lines), before + 1, server.log_text())
-        return page, lines[-1]
-
     def test_list_page_over_tls_is_byte_for_byte_the_plain_one(self):
         self.assertSameAnswer("/001pwtoplist")
 
@@ -76,7 +68,7 @@ class TlsTest(unittest.TestCase):
                 self.assertSameAnswer(f"/001pwmail{number:03d}")
 
     def test_wrong_host_name_gives_the_head_only_and_the_log_says_why(self):
-        page, line = self.page_and_log_line(self.tls, "/002pwtoplist")
+        page, line = self.tls.page_and_log_line("/002pwtoplist")
         self.assertEqual(page, HEAD)
         self.assertIn(f"outcome={CONNECT_FAILED}", line)
         self.assertIn('detail="host name mismatch: the certificate is not for localhost"', line)
@@ -84,7 +76,7 @@ class TlsTest(unittest.TestCase):
     def test_unknown_ca_gives_the_head_only_and_the_log_says_why(self):
         stranger = self.pki.path("stranger-ca.pem")
         server = self.server(self.tls_file, "stranger.log", stranger)
-        page, line = self.page_and_log_line(server, "/001pwtoplist")
+        page, line = server.page_and_log_line("/001pwtoplist")
         self.assertEqual(page, HEAD)
         self.assertIn(f"outcome={CONNECT_FAILED}", line)
         self.assertIn('detail="certificate verify failed: unable to get local issuer '
@@ -95,7 +87,7 @@ class TlsTest(unittest.TestCase):
         write_settings(plain_to_tls, 1, ENABLE="1", WEB_PASS="pw",
                        MAIL_SERVER=f"pop3s://{self.pop3.address}")
         server = self.server(plain_to_tls, "mixed.log", self.pki.ca)
-        page, line = self.page_and_log_line(server, "/001pwtoplist")
+        page, line = server.page_and_log_line("/001pwtoplist")
         self.assertEqual(page, HEAD)
         self.assertIn("does not speak TLS on this port", line)
 
