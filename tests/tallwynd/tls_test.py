@@ -102,9 +102,7 @@ class TlsTest(unittest.TestCase):
                       shown.stdout)
 
     def test_many_tls_requests_leave_no_descriptor_behind_and_exit_cleanly(self):
-        empty = os.path.join(self.dir, "no-more-cas")
-        env = dict(os.environ, SSL_CERT_FILE=self.pki.ca, SSL_CERT_DIR=empty)
-        server = Server(self.tls_file, os.path.join(self.dir, "many.log"), env=env)
+        server = self.server(self.tls_file, "many.log", self.pki.ca)
         try:
             server.page("/001pwmail004")  # whatever is made once is made now
             # Each count waits for the log line of the last request: the line is
@@ -117,7 +115,8 @@ class TlsTest(unittest.TestCase):
             self.assertEqual(len(server.request_lines(61)), 61, server.log_text()[-2000:])
             self.assertEqual(open_descriptors(server.proc.pid), before)
         finally:
-            # Built with sanitizers, a leak would show in the exit status here.
+            # Built with sanitizers, a leak would show in the exit status here (the
+            # class cleanup's second stop() then only reads the status again).
             self.assertEqual(server.stop(), 0, server.log_text()[-2000:])
 
 
