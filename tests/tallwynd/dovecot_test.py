@@ -4,7 +4,6 @@ composed with Python's email package. Expected subjects are what Python's email
 package decodes, in code page 932 and escaped for HTML."""
 
 import os
-import sys
 import unittest
 
 import harness
@@ -94,7 +93,5 @@ class DovecotTest(unittest.TestCase):
 
 if __name__ == "__main__":
     harness.require_tallwynd()
-    if not os.access(DOVECOT, os.X_OK):
-        print(f"skipped: {DOVECOT} is missing (Debian package dovecot-pop3d)", file=sys.stderr)
-        sys.exit(harness.SKIP)
+    harness.require_program(DOVECOT, "dovecot-pop3d")
     unittest.main()

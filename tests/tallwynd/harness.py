@@ -37,6 +37,14 @@ def require_tallwynd():
         sys.exit(2)
 
 
+def require_program(program: str, package: str) -> None:
+    """Skips the whole test (exit code SKIP) unless program, a path or a command
+    name, can be run."""
+    if shutil.which(program) is None:
+        print(f"skipped: {program} is missing (Debian package {package})", file=sys.stderr)
+        sys.exit(SKIP)
+
+
 def make_temp_dir(add_cleanup) -> str:
     """A directory that add_cleanup (a test's addCleanup or addClassCleanup) removes;
     searchable by others, since a Dovecot started as root reaches its files as other

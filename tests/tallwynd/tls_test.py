@@ -5,7 +5,6 @@ trusts only the test's CA (SSL_CERT_FILE), as a user trusts a private CA."""
 
 import os
 import re
-import sys
 import unittest
 
 import harness
@@ -122,11 +121,6 @@ class TlsTest(unittest.TestCase):
 
 if __name__ == "__main__":
     harness.require_tallwynd()
-    if not os.access(DOVECOT, os.X_OK):
-        print(f"skipped: {DOVECOT} is missing (Debian package dovecot-pop3d)", file=sys.stderr)
-        sys.exit(harness.SKIP)
-    if not test_pki.have_openssl():
-        print("skipped: the openssl command is missing (Debian package openssl)",
-              file=sys.stderr)
-        sys.exit(harness.SKIP)
+    harness.require_program(DOVECOT, "dovecot-pop3d")
+    harness.require_program(test_pki.OPENSSL, "openssl")
     unittest.main()
