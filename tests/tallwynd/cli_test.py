@@ -45,11 +45,6 @@ class FakePop3(threading.Thread):
             self.sock.close()
 
 
-def closed_port() -> int:
-    """A loopback port where nothing listens."""
-    return unused_port()
-
-
 class SetAndShowTest(unittest.TestCase):
     def setUp(self):
         self.dir = make_temp_dir(self.addCleanup)
@@ -204,8 +199,9 @@ class ServeTest(unittest.TestCase):
         self.assertIn(f"port {port} is already in use", done.stderr)
 
     def test_one_log_line_per_request_without_passwords(self):
+        # The mail server is a loopback port where nothing listens.
         write_settings(self.file, 1, ENABLE="1", WEB_PASS="topsecret", MAIL_ACCOUNT="taro",
-                       MAIL_PASS="mailsecret", MAIL_SERVER=f"127.0.0.1:{closed_port()}")
+                       MAIL_PASS="mailsecret", MAIL_SERVER=f"127.0.0.1:{unused_port()}")
         server = Server(self.file, self.log)
         try:
             self.assertEqual(server.page("/001topsecrettoplist"), HEAD)

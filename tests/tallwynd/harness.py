@@ -26,10 +26,6 @@ FOOTER = b"<BR><BR><B>By Orrinwick</B></BODY></HTML>"
 # The outcome logged when the mail server cannot be reached.
 CONNECT_FAILED = "サーバとの接続に失敗しました。"
 
-SETTING_KEYS = ["NAME", "ENABLE", "FILTER_TYPE", "FILTER1", "FILTER2", "WEB_PASS",
-                "MAIL_SERVER", "MAIL_ACCOUNT", "MAIL_PASS", "MAIL_LIMIT_ENABLE",
-                "MAIL_LIMIT_BYTE", "MAIL_LIMIT_ENABLE2", "MAIL_LIMIT_BYTE2", "MAIL_LIST_COUNT"]
-
 
 def require_tallwynd():
     if not TALLWYND or not os.access(TALLWYND, os.X_OK):
