@@ -41,7 +41,7 @@ trap cleanup EXIT
 # The mailbox: messages 1-20 of 200 KB, 21 of 2 MB, 22 of 20 MB.
 # With TLS, Dovecot also listens on a second port with a server certificate for 127.0.0.1.
 pop3=$(/usr/bin/python3 - "$work" "$tls" <<'PY'
-import os, sys, types, base64
+import os, sys, base64
 sys.path.insert(0, "tools")
 import pop3_fixture, test_pki
 
@@ -65,15 +65,13 @@ def message(number, size):
             f"Subject: =?ISO-2022-JP?B?{subject}?=\nMIME-Version: 1.0\n"
             "Content-Type: text/plain; charset=ISO-2022-JP\n"
             "Content-Transfer-Encoding: 7bit\n\n").encode()
-    raw = head + jis_lines(size - len(head), number)
-    return types.SimpleNamespace(message=types.SimpleNamespace(as_bytes=lambda: raw))
+    return head + jis_lines(size - len(head), number)
 
 samples = [message(i, 200 * 1024) for i in range(1, 21)]
 samples += [message(21, 2 * 1024 * 1024), message(22, 20 * 1024 * 1024)]
 work, tls = sys.argv[1:3]
 certificate = test_pki.make(os.path.join(work, "pki")).server() if tls else None
-fixture = pop3_fixture.Pop3Fixture(os.path.join(work, "pop3"), samples="none", tls=certificate)
-fixture.samples = samples
+fixture = pop3_fixture.Pop3Fixture(os.path.join(work, "pop3"), samples=samples, tls=certificate)
 fixture.start()
 print(fixture.tls_address() if tls else fixture.address)
 PY
