@@ -18,14 +18,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+. tools/deps.sh
 tls=
 [ "${1:-}" = --tls ] && { tls=s; shift; }
 rounds=${1:-7}
 build=$root/build/release
 
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTALLWYN_BUILD_APP=OFF \
-    -DTALLWYN_BUILD_TESTS=OFF -DTALLWYN_BUILD_BENCH=OFF >/dev/null
-cmake --build "$build" -j 2 --target tallwynd >/dev/null
+tallwyn_build_tallwynd "$build"
 tallwynd=${TALLWYND:-$build/tallwynd/tallwynd}
 
 work=$(mktemp -d /tmp/tallwyn-pages.XXXXXX)
@@ -93,13 +92,8 @@ printf 'secret\nbench\n' | "$tallwynd" set --settings "$settings" 1 ENABLE=1 \
 env "${tls_env[@]}" "$tallwynd" --settings "$settings" --bind 127.0.0.1 --port 0 \
     >"$work/tallwynd.out" 2>"$work/tallwynd.log" &
 daemon_pid=$!
-port=
-for _ in $(seq 100); do
-    port=$(sed -n 's|.*serving http://127\.0\.0\.1:\([0-9]*\)/.*|\1|p' "$work/tallwynd.out")
-    [ -n "$port" ] && break
-    sleep 0.05
-done
-[ -n "$port" ] || { echo "tallwynd did not start:"; cat "$work/tallwynd.log"; exit 1; }
+port=$(tallwyn_wait_serving "$work/tallwynd.out" "$daemon_pid") ||
+    { echo "tallwynd did not start:"; cat "$work/tallwynd.log"; exit 1; }
 web=http://127.0.0.1:$port/001bench
 mail=pop3$tls://127.0.0.1:${pop3##*:}
 
