@@ -11,20 +11,13 @@ tallwyn_install_deps demo
 
 python=/usr/bin/python3
 export PYTHONDONTWRITEBYTECODE=1
-build=build/demo
+build=build/release
 first_port=8080
 last_port=8099
 web_pass=demo
 
 echo "==> building tallwynd (Release, in $build)"
-mkdir -p "$build"
-if ! { cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTALLWYN_BUILD_APP=OFF \
-        -DTALLWYN_BUILD_TESTS=OFF -DTALLWYN_BUILD_BENCH=OFF &&
-        cmake --build "$build" -j "$(nproc)" --target tallwynd; } >"$build/build.log" 2>&1; then
-    tail -n 30 "$build/build.log" >&2
-    echo "demo.sh: the build failed; the whole log is in $build/build.log" >&2
-    exit 1
-fi
+tallwyn_build_tallwynd "$build"
 tallwynd=$build/tallwynd/tallwynd
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tallwyn-demo.XXXXXX")
@@ -66,12 +59,7 @@ while :; do
     : >"$work/tallwynd.out"
     "$tallwynd" --settings "$settings" --bind 127.0.0.1 --port "$port" >"$work/tallwynd.out" &
     server_pid=$!
-    for _ in $(seq 100); do
-        grep -q serving "$work/tallwynd.out" && break
-        kill -0 "$server_pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    grep -q serving "$work/tallwynd.out" && break
+    tallwyn_wait_serving "$work/tallwynd.out" "$server_pid" >/dev/null && break
     wait "$server_pid" || true
     server_pid=
     if [ "$port" -ge "$last_port" ]; then

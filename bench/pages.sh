@@ -18,14 +18,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+. tools/deps.sh
 tls=
 [ "${1:-}" = --tls ] && { tls=s; shift; }
 rounds=${1:-7}
 build=$root/build/release
 
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTALLWYN_BUILD_APP=OFF \
-    -DTALLWYN_BUILD_TESTS=OFF -DTALLWYN_BUILD_BENCH=OFF >/dev/null
-cmake --build "$build" -j 2 --target tallwynd >/dev/null
+tallwyn_build_tallwynd "$build"
 tallwynd=${TALLWYND:-$build/tallwynd/tallwynd}
 
 work=$(mktemp -d /tmp/tallwyn-pages.XXXXXX)
@@ -41,7 +40,7 @@ trap cleanup EXIT
 # The mailbox: messages 1-20 of 200 KB, 21 of 2 MB, 22 of 20 MB.
 # With TLS, Dovecot also listens on a second port with a server certificate for 127.0.0.1.
 pop3=$(/usr/bin/python3 - "$work" "$tls" <<'PY'
-import os, sys, types, base64
+import os, sys, base64
 sys.path.insert(0, "tools")
 import pop3_fixture, test_pki
 
@@ -65,15 +64,13 @@ def message(number, size):
             f"Subject: =?ISO-2022-JP?B?{subject}?=\nMIME-Version: 1.0\n"
             "Content-Type: text/plain; charset=ISO-2022-JP\n"
             "Content-Transfer-Encoding: 7bit\n\n").encode()
-    raw = head + jis_lines(size - len(head), number)
-    return types.SimpleNamespace(message=types.SimpleNamespace(as_bytes=lambda: raw))
+    return head + jis_lines(size - len(head), number)
 
 samples = [message(i, 200 * 1024) for i in range(1, 21)]
 samples += [message(21, 2 * 1024 * 1024), message(22, 20 * 1024 * 1024)]
 work, tls = sys.argv[1:3]
 certificate = test_pki.make(os.path.join(work, "pki")).server() if tls else None
-fixture = pop3_fixture.Pop3Fixture(os.path.join(work, "pop3"), samples="none", tls=certificate)
-fixture.samples = samples
+fixture = pop3_fixture.Pop3Fixture(os.path.join(work, "pop3"), samples=samples, tls=certificate)
 fixture.start()
 print(fixture.tls_address() if tls else fixture.address)
 PY
@@ -95,13 +92,8 @@ printf 'secret\nbench\n' | "$tallwynd" set --settings "$settings" 1 ENABLE=1 \
 env "${tls_env[@]}" "$tallwynd" --settings "$settings" --bind 127.0.0.1 --port 0 \
     >"$work/tallwynd.out" 2>"$work/tallwynd.log" &
 daemon_pid=$!
-port=
-for _ in $(seq 100); do
-    port=$(sed -n 's|.*serving http://127\.0\.0\.1:\([0-9]*\)/.*|\1|p' "$work/tallwynd.out")
-    [ -n "$port" ] && break
-    sleep 0.05
-done
-[ -n "$port" ] || { echo "tallwynd did not start:"; cat "$work/tallwynd.log"; exit 1; }
+port=$(tallwyn_wait_serving "$work/tallwynd.out" "$daemon_pid") ||
+    { echo "tallwynd did not start:"; cat "$work/tallwynd.log"; exit 1; }
 web=http://127.0.0.1:$port/001bench
 mail=pop3$tls://127.0.0.1:${pop3##*:}
 

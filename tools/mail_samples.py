@@ -154,13 +154,14 @@ SAMPLE_SETS = {"test": test_samples, "demo": demo_samples}
 
 
 def write_maildir(maildir: str, samples: list) -> None:
-    """Writes the samples into maildir/new in order, so that message number i+1 is
-    samples[i] (the server numbers new mails in file-name order)."""
+    """Writes the samples (Sample objects or raw mails as bytes) into maildir/new in
+    order, so that message number i+1 is samples[i] (the server numbers new mails in
+    file-name order)."""
     for sub in ("cur", "new", "tmp"):
         os.makedirs(os.path.join(maildir, sub), exist_ok=True)
     for i, sample in enumerate(samples, start=1):
         name = f"{BASE_TIME + i}.M{i:06d}P1.tallwyn"
-        data = sample.message.as_bytes()
+        data = sample if isinstance(sample, bytes) else sample.message.as_bytes()
         tmp = os.path.join(maildir, "tmp", name)
         with open(tmp, "wb") as f:
             f.write(data)

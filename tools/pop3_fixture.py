@@ -82,14 +82,17 @@ class Pop3Fixture:
     start() and stop()."""
 
     def __init__(self, directory: str, user: str = "alice", password: str = "secret",
-                 samples: str = "test", tls=None, tls_by_name=None):
-        """tls: (certificate file, key file) to serve POP3 over TLS as well, on
-        tls_port beside the plain port; tls_by_name: {server name: (certificate, key)}
-        for clients that ask for that name (SNI)."""
+                 samples: str | list = "test", tls=None, tls_by_name=None):
+        """samples: the name of a sample set, "none", or the mails themselves (as
+        write_maildir takes them); tls: (certificate file, key file) to serve POP3 over
+        TLS as well, on tls_port beside the plain port; tls_by_name: {server name:
+        (certificate, key)} for clients that ask for that name (SNI)."""
         self.directory = os.path.abspath(directory)
         self.user = user
         self.password = password
-        self.samples = mail_samples.SAMPLE_SETS[samples]() if samples != "none" else []
+        if isinstance(samples, str):
+            samples = mail_samples.SAMPLE_SETS[samples]() if samples != "none" else []
+        self.samples = samples
         self.port = 0
         self.tls = tls
         self.tls_by_name = tls_by_name or {}

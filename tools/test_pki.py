@@ -15,7 +15,6 @@ Keys are P-256, valid for two days; nothing here is fit for anything but a test.
 
 import os
 import re
-import shutil
 import subprocess
 import sys
 from dataclasses import dataclass
@@ -38,10 +37,6 @@ class TestPki:
     def server(self, which: str = "server") -> tuple[str, str]:
         """(certificate, key) of "server", "stranger-server" or "other-name-server"."""
         return self.path(which + ".pem"), self.path(which + ".key")
-
-
-def have_openssl() -> bool:
-    return shutil.which(OPENSSL) is not None
 
 
 def _run(*args: str) -> None:

@@ -12,7 +12,6 @@ import os
 import select
 import signal
 import subprocess
-import sys
 import time
 import unittest
 
@@ -166,8 +165,6 @@ class BrowserTest(unittest.TestCase):
 
 if __name__ == "__main__":
     harness.require_tallwynd()
-    for program, package in ((CHROMIUM, "chromium"), (DOVECOT, "dovecot-pop3d")):
-        if not os.access(program, os.X_OK):
-            print(f"skipped: {program} is missing (Debian package {package})", file=sys.stderr)
-            sys.exit(harness.SKIP)
+    harness.require_program(CHROMIUM, "chromium")
+    harness.require_program(DOVECOT, "dovecot-pop3d")
     unittest.main()

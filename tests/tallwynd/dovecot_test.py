@@ -4,15 +4,11 @@ composed with Python's email package. Expected subjects are what Python's email
 package decodes, in code page 932 and escaped for HTML."""
 
 import os
-import sys
 import unittest
 
 import harness
-from harness import Server, escape_html, make_temp_dir, write_settings
+from harness import FOOTER, HEAD, Server, escape_html, make_temp_dir, write_settings
 from pop3_fixture import DOVECOT, Pop3Fixture
-
-HEAD = b"<HTML><HEAD><TITLE>Ravenquill</TITLE></HEAD><BODY>"
-FOOTER = b"<BR><BR><B>By Orrinwick</B></BODY></HTML>"
 
 
 def cp932(text: str) -> bytes:
@@ -84,23 +80,18 @@ class DovecotTest(unittest.TestCase):
                        MAIL_ACCOUNT=self.pop3.user, MAIL_PASS="not-" + self.pop3.password)
         server = Server(file, os.path.join(self.dir, "wrong.log"))
         try:
-            self.assertEqual(server.page("/001pwtoplist"), HEAD)
-            lines = server.request_lines(1)
+            page, line = server.page_and_log_line("/001pwtoplist")
         finally:
             self.assertEqual(server.stop(), 0)
-        self.assertEqual(len(lines), 1, server.log_text())
-        self.assertIn("page=toplist outcome=ユーザ名またはパスワードが違います。", lines[0])
+        self.assertEqual(page, HEAD)
+        self.assertIn("page=toplist outcome=ユーザ名またはパスワードが違います。", line)
 
     def test_every_served_page_is_logged_ok(self):
-        before = len(self.server.request_lines(0))
-        self.server.page("/001pwmail004")
-        lines = self.server.request_lines(before + 1)
-        self.assertRegex(lines[before], r" setting=1 page=\"mail 4\" outcome=ok bytes=\d+ ")
+        _, line = self.server.page_and_log_line("/001pwmail004")
+        self.assertRegex(line, r" setting=1 page=\"mail 4\" outcome=ok bytes=\d+ ")
 
 
 if __name__ == "__main__":
     harness.require_tallwynd()
-    if not os.access(DOVECOT, os.X_OK):
-        print(f"skipped: {DOVECOT} is missing (Debian package dovecot-pop3d)", file=sys.stderr)
-        sys.exit(harness.SKIP)
+    harness.require_program(DOVECOT, "dovecot-pop3d")
     unittest.main()

@@ -19,15 +19,26 @@ TALLWYND = os.environ.get("TALLWYND", "")
 WAIT = 10.0  # bound of every wait for a process or a page
 SKIP = 77    # ctest's SKIP_RETURN_CODE for these tests
 
-SETTING_KEYS = ["NAME", "ENABLE", "FILTER_TYPE", "FILTER1", "FILTER2", "WEB_PASS",
-                "MAIL_SERVER", "MAIL_ACCOUNT", "MAIL_PASS", "MAIL_LIMIT_ENABLE",
-                "MAIL_LIMIT_BYTE", "MAIL_LIMIT_ENABLE2", "MAIL_LIMIT_BYTE2", "MAIL_LIST_COUNT"]
+# Every page starts with HEAD and a whole page ends with FOOTER; a page whose mail
+# could not be read is HEAD alone.
+HEAD = b"<HTML><HEAD><TITLE>Ravenquill</TITLE></HEAD><BODY>"
+FOOTER = b"<BR><BR><B>By Orrinwick</B></BODY></HTML>"
+# The outcome logged when the mail server cannot be reached.
+CONNECT_FAILED = "サーバとの接続に失敗しました。"
 
 
 def require_tallwynd():
     if not TALLWYND or not os.access(TALLWYND, os.X_OK):
         print("TALLWYND must name the tallwynd executable", file=sys.stderr)
         sys.exit(2)
+
+
+def require_program(program: str, package: str) -> None:
+    """Skips the whole test (exit code SKIP) unless program, a path or a command
+    name, can be run."""
+    if shutil.which(program) is None:
+        print(f"skipped: {program} is missing (Debian package {package})", file=sys.stderr)
+        sys.exit(SKIP)
 
 
 def make_temp_dir(add_cleanup) -> str:
@@ -120,6 +131,16 @@ class Server:
         assert head.startswith(b"HTTP/1.0 200 OK\r\n"), head
         assert b"charset=Shift_JIS" in head, head
         return body
+
+    def page_and_log_line(self, path: str):
+        """The page at path, and the log line of its request."""
+        before = len(self.request_lines(0))
+        page = self.page(path)
+        lines = self.request_lines(before + 1)
+        if len(lines) != before + 1:
+            raise AssertionError(f"{len(lines)} request lines, not {before + 1}: "
+                                 f"{self.log_text()}")
+        return page, lines[-1]
 
     def stop(self, sig=signal.SIGTERM) -> int:
         """Sends sig and returns the exit status."""

@@ -5,17 +5,12 @@ trusts only the test's CA (SSL_CERT_FILE), as a user trusts a private CA."""
 
 import os
 import re
-import sys
 import unittest
 
 import harness
 import test_pki
-from harness import Server, make_temp_dir, run, write_settings
+from harness import CONNECT_FAILED, FOOTER, HEAD, Server, make_temp_dir, run, write_settings
 from pop3_fixture import DOVECOT, HOST, Pop3Fixture
-
-HEAD = b"<HTML><HEAD><TITLE>Ravenquill</TITLE></HEAD><BODY>"
-FOOTER = b"<BR><BR><B>By Orrinwick</B></BODY></HTML>"
-CONNECT_FAILED = "サーバとの接続に失敗しました。"
 
 
 def open_descriptors(pid: int) -> int:
@@ -63,14 +58,6 @@ class TlsTest(unittest.TestCase):
         self.assertTrue(over_tls.endswith(FOOTER), over_tls[-300:])
         self.assertEqual(over_tls, over_plain)
 
-    def page_and_log_line(self, server: Server, path: str):
-        """The page at path, and the log line of its request."""
-        before = len(server.request_lines(0))
-        page = server.page(path)
-        lines = server.request_lines(before + 1)
-        self.assertEqual(len(lines), before + 1, server.log_text())
-        return page, lines[-1]
-
     def test_list_page_over_tls_is_byte_for_byte_the_plain_one(self):
         self.assertSameAnswer("/001pwtoplist")
 
@@ -80,7 +67,7 @@ class TlsTest(unittest.TestCase):
                 self.assertSameAnswer(f"/001pwmail{number:03d}")
 
     def test_wrong_host_name_gives_the_head_only_and_the_log_says_why(self):
-        page, line = self.page_and_log_line(self.tls, "/002pwtoplist")
+        page, line = self.tls.page_and_log_line("/002pwtoplist")
         self.assertEqual(page, HEAD)
         self.assertIn(f"outcome={CONNECT_FAILED}", line)
         self.assertIn('detail="host name mismatch: the certificate is not for localhost"', line)
@@ -88,7 +75,7 @@ class TlsTest(unittest.TestCase):
     def test_unknown_ca_gives_the_head_only_and_the_log_says_why(self):
         stranger = self.pki.path("stranger-ca.pem")
         server = self.server(self.tls_file, "stranger.log", stranger)
-        page, line = self.page_and_log_line(server, "/001pwtoplist")
+        page, line = server.page_and_log_line("/001pwtoplist")
         self.assertEqual(page, HEAD)
         self.assertIn(f"outcome={CONNECT_FAILED}", line)
         self.assertIn('detail="certificate verify failed: unable to get local issuer '
@@ -99,7 +86,7 @@ class TlsTest(unittest.TestCase):
         write_settings(plain_to_tls, 1, ENABLE="1", WEB_PASS="pw",
                        MAIL_SERVER=f"pop3s://{self.pop3.address}")
         server = self.server(plain_to_tls, "mixed.log", self.pki.ca)
-        page, line = self.page_and_log_line(server, "/001pwtoplist")
+        page, line = server.page_and_log_line("/001pwtoplist")
         self.assertEqual(page, HEAD)
         self.assertIn("does not speak TLS on this port", line)
 
@@ -114,9 +101,7 @@ class TlsTest(unittest.TestCase):
                       shown.stdout)
 
     def test_many_tls_requests_leave_no_descriptor_behind_and_exit_cleanly(self):
-        empty = os.path.join(self.dir, "no-more-cas")
-        env = dict(os.environ, SSL_CERT_FILE=self.pki.ca, SSL_CERT_DIR=empty)
-        server = Server(self.tls_file, os.path.join(self.dir, "many.log"), env=env)
+        server = self.server(self.tls_file, "many.log", self.pki.ca)
         try:
             server.page("/001pwmail004")  # whatever is made once is made now
             # Each count waits for the log line of the last request: the line is
@@ -129,17 +114,13 @@ class TlsTest(unittest.TestCase):
             self.assertEqual(len(server.request_lines(61)), 61, server.log_text()[-2000:])
             self.assertEqual(open_descriptors(server.proc.pid), before)
         finally:
-            # Built with sanitizers, a leak would show in the exit status here.
+            # Built with sanitizers, a leak would show in the exit status here (the
+            # class cleanup's second stop() then only reads the status again).
             self.assertEqual(server.stop(), 0, server.log_text()[-2000:])
 
 
 if __name__ == "__main__":
     harness.require_tallwynd()
-    if not os.access(DOVECOT, os.X_OK):
-        print(f"skipped: {DOVECOT} is missing (Debian package dovecot-pop3d)", file=sys.stderr)
-        sys.exit(harness.SKIP)
-    if not test_pki.have_openssl():
-        print("skipped: the openssl command is missing (Debian package openssl)",
-              file=sys.stderr)
-        sys.exit(harness.SKIP)
+    harness.require_program(DOVECOT, "dovecot-pop3d")
+    harness.require_program(test_pki.OPENSSL, "openssl")
     unittest.main()
