@@ -1,9 +1,8 @@
 // The gateway end to end: requests through CListenSocket, answered from a scripted POP3
 // peer, checked byte for byte as the browser receives them.
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -201,15 +200,9 @@ TEST_F(GatewayTest, BrowserGoneMidPage) {
         FakePop3Server server({Join({Login(1), Retr(1, Message("x", body)), Quit()})});
         UseServer(server);
         // The browser asks and goes away without reading the answer.
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(static_cast<uint16_t>(m_listener.Port()));
-        ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        const std::string request = HttpExchange::Get("/001pwmail001");
-        ASSERT_EQ(::send(fd, request.data(), request.size(), 0),
-                  static_cast<ssize_t>(request.size()));
+        const int fd = loopback::Connect(m_listener.Port());
+        ASSERT_GE(fd, 0);
+        ASSERT_TRUE(loopback::SendAll(fd, HttpExchange::Get("/001pwmail001")));
         ::close(fd);
         m_listener.OnAccept();
         EXPECT_EQ(Last().errorCode, ERR_SEND);
