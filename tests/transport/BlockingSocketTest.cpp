@@ -69,15 +69,13 @@ struct Listener {
     int port = 0;  // before fd: Listen sets it
     int fd = -1;
     explicit Listener(int backlog = 8) : fd(loopback::Listen(port, backlog)) {}
-    ~Listener() { Stop(); }
-    Listener(const Listener&) = delete;
-    Listener& operator=(const Listener&) = delete;
-    void Stop() {
+    ~Listener() {
         if (fd >= 0) {
             close(fd);
-            fd = -1;
         }
     }
+    Listener(const Listener&) = delete;
+    Listener& operator=(const Listener&) = delete;
 };
 
 // --- Reading lines: the peer's bytes, then what each call gives ---------------------
@@ -331,9 +329,7 @@ class ConnectTest : public testing::TestWithParam<ConnectCase> {};
 TEST_P(ConnectTest, ReportsByItsReturnValue) {
     const ConnectCase& c = GetParam();
     Listener listening;
-    Listener closed;
-    const int closedPort = closed.port;
-    closed.Stop();
+    const int closedPort = loopback::UnusedPort();
     ASSERT_GT(listening.port, 0);
     const int port = c.portKind == PortKind::Listening ? listening.port
                      : c.portKind == PortKind::Closed  ? closedPort
