@@ -16,6 +16,7 @@
 #include "support/FakePop3Server.h"
 #include "support/HttpExchange.h"
 #include "support/Loopback.h"
+#include "support/Pop3Script.h"
 #include "support/TestPki.h"
 #include "support/TlsTestServer.h"
 #include "transport/MyException.h"
@@ -33,39 +34,7 @@ const std::string kHead = kHttpHead + "<HTML><HEAD><TITLE>Ravenquill</TITLE></HE
 const std::string kFooter = "<BR><BR><B>By Orrinwick</B></BODY></HTML>";
 const std::string kEmptyList(CListPage::kEmptyText);
 
-using Script = FakePop3Server::Script;
-
-Script Join(std::initializer_list<Script> parts) {
-    Script all;
-    for (const Script& part : parts) {
-        all.insert(all.end(), part.begin(), part.end());
-    }
-    return all;
-}
-
-Script Login(int count) {
-    return {"S: +OK POP3 ready",
-            "C: USER taro",
-            "S: +OK",
-            "C: PASS secret",
-            "S: +OK",
-            "C: STAT",
-            "S: +OK " + std::to_string(count) + " 4096"};
-}
-
-std::string Message(const std::string& subject, const std::string& body = "Hello.\r\n") {
-    return "Date: Mon, 1 Jan 2024 09:00:00 +0900\r\nSubject: " + subject +
-           "\r\nFrom: a@example.jp\r\n\r\n" + body;
-}
-
-Script Retr(int number, const std::string& message) {
-    return {"C: RETR " + std::to_string(number),
-            FakePop3Server::Raw("+OK\r\n" + message + ".\r\n")};
-}
-
-Script Quit() {
-    return {"C: QUIT", "S: +OK bye"};
-}
+using namespace pop3;
 
 std::string Row(int number, const std::string& text) {
     char link[32];
