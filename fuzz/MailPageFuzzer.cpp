@@ -13,7 +13,6 @@
 
 #include "fuzz/FuzzCheck.h"
 #include "fuzz/PageServe.h"
-#include "gateway/Pop3Dialogue.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider provider(data, size);
@@ -27,12 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     char request[64];
     std::snprintf(request, sizeof request, "GET /001secretmail%03d HTTP/1.1\r\n", message);
     const std::string served = fuzz::ServeRequest(settings, request, stream);
-    const std::size_t bodyAt = served.find("<BODY>");
-    FUZZ_CHECK(bodyAt != std::string::npos);
-    std::string body = served.substr(bodyAt + 6);
-    if (body.ends_with(CPop3Dialogue::kPageFooter)) {
-        body.resize(body.size() - CPop3Dialogue::kPageFooter.size());
-    }
+    std::string body(fuzz::PageBody(served));
     if (setting.MAIL_LIMIT_ENABLE) {
         FUZZ_CHECK(body.empty() || body.size() < static_cast<std::size_t>(setting.MAIL_LIMIT_BYTE));
     }

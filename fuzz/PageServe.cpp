@@ -18,6 +18,7 @@
 
 #include "fuzz/FuzzCheck.h"
 #include "gateway/ListenSocket.h"
+#include "gateway/Pop3Dialogue.h"
 #include "settings/Profile.h"
 #include "transport/BlockingSocket.h"
 #include "transport/MyException.h"
@@ -211,6 +212,17 @@ std::string ServeRequest(const CSettingTable& settings, std::string_view request
     ::close(stop);
     FUZZ_CHECK(elapsed < kSlowRequest);
     return received;
+}
+
+std::string_view PageBody(std::string_view served) {
+    constexpr std::string_view kBodyTag = "<BODY>";
+    const std::size_t bodyAt = served.find(kBodyTag);
+    FUZZ_CHECK(bodyAt != std::string_view::npos);
+    std::string_view body = served.substr(bodyAt + kBodyTag.size());
+    if (body.ends_with(CPop3Dialogue::kPageFooter)) {
+        body.remove_suffix(CPop3Dialogue::kPageFooter.size());
+    }
+    return body;
 }
 
 void LoadDefaults(CSetting& setting, int number) {

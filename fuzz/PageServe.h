@@ -19,6 +19,10 @@ std::string MailServerAddress();
 std::string ServeRequest(const CSettingTable& settings, std::string_view requestLine,
                          std::string_view mailStream);
 
+// What a served page shows between its head and its footer: everything after "<BODY>",
+// without the footer when the page ends with it. Aborts when there is no "<BODY>".
+std::string_view PageBody(std::string_view served);
+
 // Loads setting number from no file, which marks it loaded with its defaults.
 void LoadDefaults(CSetting& setting, int number);
 

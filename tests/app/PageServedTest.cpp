@@ -9,25 +9,16 @@
 #include "app/Resource.h"
 #include "support/FakePop3Server.h"
 #include "support/HttpExchange.h"
+#include "support/Pop3Script.h"
 
 namespace {
 
 constexpr int kShortTimeoutMs = 2000;
 
-FakePop3Server::Script Mailbox(const std::string& subject) {
-    return {
-        "S: +OK ready",
-        "C: USER taro",
-        "S: +OK",
-        "C: PASS secret",
-        "S: +OK",
-        "C: STAT",
-        "S: +OK 1 100",
-        "C: RETR 1",
-        FakePop3Server::Raw("+OK\r\nSubject: " + subject + "\r\n\r\nHello.\r\n.\r\n"),
-        "C: QUIT",
-        "S: +OK bye",
-    };
+// One message with the subject, listed and closed.
+pop3::Script Mailbox(const std::string& subject) {
+    using namespace pop3;
+    return Join({Login(1), Retr(1, Message(subject)), Quit()});
 }
 
 }  // namespace

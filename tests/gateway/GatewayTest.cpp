@@ -1,9 +1,8 @@
 // The gateway end to end: requests through CListenSocket, answered from a scripted POP3
 // peer, checked byte for byte as the browser receives them.
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -17,6 +16,7 @@
 #include "support/FakePop3Server.h"
 #include "support/HttpExchange.h"
 #include "support/Loopback.h"
+#include "support/Pop3Script.h"
 #include "support/TestPki.h"
 #include "support/TlsTestServer.h"
 #include "transport/MyException.h"
@@ -34,39 +34,7 @@ const std::string kHead = kHttpHead + "<HTML><HEAD><TITLE>Ravenquill</TITLE></HE
 const std::string kFooter = "<BR><BR><B>By Orrinwick</B></BODY></HTML>";
 const std::string kEmptyList(CListPage::kEmptyText);
 
-using Script = FakePop3Server::Script;
-
-Script Join(std::initializer_list<Script> parts) {
-    Script all;
-    for (const Script& part : parts) {
-        all.insert(all.end(), part.begin(), part.end());
-    }
-    return all;
-}
-
-Script Login(int count) {
-    return {"S: +OK POP3 ready",
-            "C: USER taro",
-            "S: +OK",
-            "C: PASS secret",
-            "S: +OK",
-            "C: STAT",
-            "S: +OK " + std::to_string(count) + " 4096"};
-}
-
-std::string Message(const std::string& subject, const std::string& body = "Hello.\r\n") {
-    return "Date: Mon, 1 Jan 2024 09:00:00 +0900\r\nSubject: " + subject +
-           "\r\nFrom: a@example.jp\r\n\r\n" + body;
-}
-
-Script Retr(int number, const std::string& message) {
-    return {"C: RETR " + std::to_string(number),
-            FakePop3Server::Raw("+OK\r\n" + message + ".\r\n")};
-}
-
-Script Quit() {
-    return {"C: QUIT", "S: +OK bye"};
-}
+using namespace pop3;
 
 std::string Row(int number, const std::string& text) {
     char link[32];
@@ -201,15 +169,9 @@ TEST_F(GatewayTest, BrowserGoneMidPage) {
         FakePop3Server server({Join({Login(1), Retr(1, Message("x", body)), Quit()})});
         UseServer(server);
         // The browser asks and goes away without reading the answer.
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(static_cast<uint16_t>(m_listener.Port()));
-        ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        const std::string request = HttpExchange::Get("/001pwmail001");
-        ASSERT_EQ(::send(fd, request.data(), request.size(), 0),
-                  static_cast<ssize_t>(request.size()));
+        const int fd = loopback::Connect(m_listener.Port());
+        ASSERT_GE(fd, 0);
+        ASSERT_TRUE(loopback::SendAll(fd, HttpExchange::Get("/001pwmail001")));
         ::close(fd);
         m_listener.OnAccept();
         EXPECT_EQ(Last().errorCode, ERR_SEND);

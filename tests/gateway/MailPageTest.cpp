@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "settings/Setting.h"
+#include "support/Text.h"
 
 namespace {
 
@@ -121,14 +122,6 @@ INSTANTIATE_TEST_SUITE_P(
             kHeader + kMixed + "\r\n--abc\r\nContent-Type: text/plain\r\n\r\n..x\r\n--abc\r\n.\r\n",
             ".x<BR>"}),
     [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
-
-std::string Repeat(int count, const std::string& text) {
-    std::string all;
-    for (int i = 0; i < count; ++i) {
-        all += text;
-    }
-    return all;
-}
 
 std::string Lines(int count, const std::string& line) {
     return Repeat(count, line + "\r\n");

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/Text.h"
+
 namespace {
 
 using namespace std::string_view_literals;
@@ -146,15 +148,6 @@ struct LimitCase {
     std::string_view end;  // the result's last bytes
 };
 
-std::string Repeat(std::string_view piece, std::size_t count) {
-    std::string text;
-    text.reserve(piece.size() * count);
-    for (std::size_t i = 0; i < count; ++i) {
-        text += piece;
-    }
-    return text;
-}
-
 class JisLimitTest : public testing::TestWithParam<LimitCase> {};
 
 TEST_P(JisLimitTest, CutsAtTheLimit) {
@@ -170,18 +163,18 @@ INSTANTIATE_TEST_SUITE_P(
         LimitCase{"PlainBytes", std::string(100000, 'a'), kDecodeLimit, "aa"},
         LimitCase{"BareLfsFitExactly", "a" + std::string(40000, '\n'), kDecodeLimit, "\r\n\r\n"},
         LimitCase{"BareLfNotSplit", std::string(40000, '\n'), kDecodeLimit - 1, "\r\n\r\n"},
-        LimitCase{"PairsFitExactly", "a\x1B$B" + Repeat("$3", 40000), kDecodeLimit,
+        LimitCase{"PairsFitExactly", "a\x1B$B" + Repeat(40000, "$3"), kDecodeLimit,
                   "\x82\xB1\x82\xB1"},
-        LimitCase{"PairNotSplit", "\x1B$B" + Repeat("$3", 40000), kDecodeLimit - 1,
+        LimitCase{"PairNotSplit", "\x1B$B" + Repeat(40000, "$3"), kDecodeLimit - 1,
                   "\x82\xB1\x82\xB1"},
         LimitCase{"PlainAfterPairs",
-                  "\x1B$B" + Repeat("$3", 100) + "\x1B(B" + std::string(70000, 'b'), kDecodeLimit,
+                  "\x1B$B" + Repeat(100, "$3") + "\x1B(B" + std::string(70000, 'b'), kDecodeLimit,
                   "bb"}),
     [](const testing::TestParamInfo<LimitCase>& info) { return std::string(info.param.name); });
 
 TEST(Base64LimitTest, CutsAtTheLimit) {
-    const std::string result = CMimeDecoder().DecodeBase64(Repeat("QUJD", 30000));
-    EXPECT_EQ(result, Repeat("ABC", kDecodeLimit / 3));
+    const std::string result = CMimeDecoder().DecodeBase64(Repeat(30000, "QUJD"));
+    EXPECT_EQ(result, Repeat(kDecodeLimit / 3, "ABC"));
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
 #include "HttpExchange.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -9,16 +7,10 @@
 #include <cerrno>
 #include <chrono>
 
+#include "Loopback.h"
+
 HttpExchange::HttpExchange(int port, std::string request, int timeoutMs) {
-    m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in server{};
-    server.sin_family = AF_INET;
-    server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    server.sin_port = htons(static_cast<uint16_t>(port));
-    if (m_fd >= 0 && ::connect(m_fd, reinterpret_cast<sockaddr*>(&server), sizeof server) != 0) {
-        ::close(m_fd);
-        m_fd = -1;
-    }
+    m_fd = loopback::Connect(port);
     if (m_fd >= 0) {
         m_thread = std::thread([this, request = std::move(request), timeoutMs]() mutable {
             Run(std::move(request), timeoutMs);

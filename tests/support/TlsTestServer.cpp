@@ -1,6 +1,5 @@
 #include "support/TlsTestServer.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -12,7 +11,6 @@
 #include <openssl/err.h>
 
 #include <csignal>
-#include <cstdint>
 #include <thread>
 #include <vector>
 
@@ -173,13 +171,11 @@ void DrainClient(int fd, int quietMs) {
 
 void RelayTls(int fd, const Credentials& credentials, int backendPort) {
     TlsPeer front(fd, credentials);
-    const int back = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(static_cast<std::uint16_t>(backendPort));
-    if (!front.Ok() || connect(back, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        close(back);
+    if (!front.Ok()) {
+        return;
+    }
+    const int back = loopback::Connect(backendPort);
+    if (back < 0) {
         return;
     }
     BoundWaits(back);
@@ -202,9 +198,7 @@ void RelayTls(int fd, const Credentials& credentials, int backendPort) {
             }
         }
         std::string received;
-        if (!front.ReadSome(received) ||
-            send(back, received.data(), received.size(), MSG_NOSIGNAL) !=
-                static_cast<ssize_t>(received.size())) {
+        if (!front.ReadSome(received) || !loopback::SendAll(back, received)) {
             break;
         }
     }

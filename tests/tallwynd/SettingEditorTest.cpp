@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "support/Text.h"
+
 namespace {
 
 struct SetRow {
@@ -96,28 +98,8 @@ INSTANTIATE_TEST_SUITE_P(
         SetRow{"Name255Bytes", "NAME", std::string(255, 'n'), true, std::string(255, 'n')},
         SetRow{"Name256BytesRefused", "NAME", std::string(256, 'n'), false, ""},
         // 32 double-byte characters are 64 bytes, 33 are one too many.
-        SetRow{"Filter64Bytes", "FILTER1",
-               [] {
-                   std::string s;
-                   for (int i = 0; i < 16; ++i)
-                       s += "会議";
-                   return s;
-               }(),
-               true,
-               [] {
-                   std::string s;
-                   for (int i = 0; i < 16; ++i)
-                       s += kKaigiCp932;
-                   return s;
-               }()},
-        SetRow{"Filter66BytesRefused", "FILTER1",
-               [] {
-                   std::string s;
-                   for (int i = 0; i < 16; ++i)
-                       s += "会議";
-                   return s + "会";
-               }(),
-               false, ""},
+        SetRow{"Filter64Bytes", "FILTER1", Repeat(16, "会議"), true, Repeat(16, kKaigiCp932)},
+        SetRow{"Filter66BytesRefused", "FILTER1", Repeat(16, "会議") + "会", false, ""},
         SetRow{"EmptyFilter", "FILTER1", "", true, ""},
         SetRow{"MailPasswordKeepsBlanks", "MAIL_PASS", " pass word ", true, " pass word "},
         SetRow{"MailPassword30Bytes", "MAIL_PASS", std::string(30, 'p'), true,

@@ -23,6 +23,8 @@
 namespace {
 
 using loopback::OpenDescriptorCount;
+using transport_test::MixedLengthLines;
+using transport_test::PatternedBytes;
 using transport_test::ReceiveCode;
 using transport_test::SendCode;
 
@@ -69,15 +71,13 @@ struct Listener {
     int port = 0;  // before fd: Listen sets it
     int fd = -1;
     explicit Listener(int backlog = 8) : fd(loopback::Listen(port, backlog)) {}
-    ~Listener() { Stop(); }
-    Listener(const Listener&) = delete;
-    Listener& operator=(const Listener&) = delete;
-    void Stop() {
+    ~Listener() {
         if (fd >= 0) {
             close(fd);
-            fd = -1;
         }
     }
+    Listener(const Listener&) = delete;
+    Listener& operator=(const Listener&) = delete;
 };
 
 // --- Reading lines: the peer's bytes, then what each call gives ---------------------
@@ -172,15 +172,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<LineCase>& info) { return std::string(info.param.name); });
 
 TEST(ReceiveUntilTest, ManyLinesAcrossReadAheadRefills) {
-    // Lines of 0 to 299 bytes and a few of 40000, far more than one read-ahead holds,
-    // sent line by line so that refills fall anywhere inside the lines.
-    std::vector<std::string> lines;
-    for (int i = 0; i < 600; ++i) {
-        const std::size_t length = i % 50 == 49 ? 40000 : static_cast<std::size_t>(i % 300);
-        std::string line(length, static_cast<char>('a' + i % 26));
-        line += "\r\n";
-        lines.push_back(line);
-    }
+    // Sent line by line, so that refills fall anywhere inside the lines.
+    const std::vector<std::string> lines = MixedLengthLines(600);
     SocketPair pair;
     std::thread peer([&] {
         for (const std::string& line : lines) {
@@ -248,10 +241,7 @@ TEST(ReceiveUntilTest, HasBufferedLineTellsWhetherTheNextCallWaits) {
 // --- Sending ------------------------------------------------------------------------
 
 TEST(SendBytesTest, LargeSendToASlowReaderArrivesWhole) {
-    std::string data(8 << 20, '\0');
-    for (std::size_t i = 0; i < data.size(); ++i) {
-        data[i] = static_cast<char>((i * 131 + i / 4099) & 0xFF);
-    }
+    const std::string data = PatternedBytes(8 << 20);
     SocketPair pair;
     std::string received;
     std::thread reader([&] {
@@ -331,9 +321,7 @@ class ConnectTest : public testing::TestWithParam<ConnectCase> {};
 TEST_P(ConnectTest, ReportsByItsReturnValue) {
     const ConnectCase& c = GetParam();
     Listener listening;
-    Listener closed;
-    const int closedPort = closed.port;
-    closed.Stop();
+    const int closedPort = loopback::UnusedPort();
     ASSERT_GT(listening.port, 0);
     const int port = c.portKind == PortKind::Listening ? listening.port
                      : c.portKind == PortKind::Closed  ? closedPort

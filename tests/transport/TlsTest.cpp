@@ -25,6 +25,8 @@
 namespace {
 
 using loopback::OpenDescriptorCount;
+using transport_test::MixedLengthLines;
+using transport_test::PatternedBytes;
 using transport_test::ReceiveCode;
 using transport_test::SendCode;
 
@@ -174,15 +176,8 @@ INSTANTIATE_TEST_SUITE_P(Scripts, LinesTest, testing::ValuesIn(LineParams()),
 
 TEST(TlsStreamTest, DialogueBothWaysArrivesWholeAndEndsWithACloseNotification) {
     const TestTrustStore& trust = TestTrust();
-    std::vector<std::string> lines;
-    for (int i = 0; i < 400; ++i) {
-        const std::size_t length = i % 50 == 49 ? 40000 : static_cast<std::size_t>(i % 300);
-        lines.push_back(std::string(length, static_cast<char>('a' + i % 26)) + "\r\n");
-    }
-    std::string upload(4 << 20, '\0');
-    for (std::size_t i = 0; i < upload.size(); ++i) {
-        upload[i] = static_cast<char>((i * 131 + i / 4099) & 0xFF);
-    }
+    const std::vector<std::string> lines = MixedLengthLines(400);
+    const std::string upload = PatternedBytes(4 << 20);
     std::string received;
     std::atomic<bool> notified{false};
     {

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -33,6 +35,27 @@ inline int SendCode(CBlockingSocket& socket, const std::string& bytes, int timeo
     } catch (const CMyException& e) {
         return e.m_nCode;
     }
+}
+
+// count lines, each one letter repeated, then CR LF: 0 to 299 letters long, and every
+// fiftieth line 40000, far more than one read-ahead holds.
+inline std::vector<std::string> MixedLengthLines(int count) {
+    std::vector<std::string> lines;
+    for (int i = 0; i < count; ++i) {
+        const std::size_t length = i % 50 == 49 ? 40000 : static_cast<std::size_t>(i % 300);
+        lines.push_back(std::string(length, static_cast<char>('a' + i % 26)) + "\r\n");
+    }
+    return lines;
+}
+
+// size bytes of every value in an irregular pattern, so that lost, doubled or
+// reordered pieces show.
+inline std::string PatternedBytes(std::size_t size) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<char>((i * 131 + i / 4099) & 0xFF);
+    }
+    return bytes;
 }
 
 }  // namespace transport_test
