@@ -21,6 +21,8 @@ from pop3_fixture import DOVECOT, Pop3Fixture
 
 CHROMIUM = "/usr/bin/chromium"
 OVERALL = 60.0  # bound of the whole browser session (generous: CI machines are shared)
+# What Chromium answers to an evaluation that meets a navigation half-way.
+NAVIGATING = ("navigated or closed", "context was destroyed", "Cannot find context")
 
 
 class CdpError(RuntimeError):
@@ -110,7 +112,13 @@ class Chromium:
         """Waits until the page whose address contains url_part has loaded; returns
         its text."""
         while True:
-            state = self.evaluate("[location.href, document.readyState]")
+            try:
+                state = self.evaluate("[location.href, document.readyState]")
+            except CdpError as e:
+                # Asked while the tab swaps one page for the next: ask again.
+                if not any(word in str(e) for word in NAVIGATING):
+                    raise
+                state = ["", ""]
             if url_part in state[0] and state[1] == "complete":
                 return self.evaluate("document.body ? document.body.innerText : ''")
             time.sleep(0.05)
