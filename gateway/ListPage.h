@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include "mime/HeaderText.h"
+
 class CSetting;
 
 // The list page: one link row per listed message, its text the message's decoded
@@ -42,10 +44,16 @@ public:
     // split; empty for a negative limit.
     static std::string_view CutSubject(std::string_view text, int limit);
 
+    // Page text kept of one subject: an endless folded Subject costs no more. Cut on a
+    // character.
+    static constexpr std::size_t kSubjectKept = 4096;
+
 private:
     enum HeaderState { kBeforeSubject, kInSubject, kAfterSubject, kHeaderDone };
 
     void TakeSubjectPiece(std::string_view piece);
+    void EndSubject();
+    void KeepSubjectBounded();
     bool IsListed() const;
     void AppendRow(std::string& out);
 
@@ -57,5 +65,7 @@ private:
     int m_messageNumber = 0;
     bool m_statusLine = true;
     HeaderState m_state = kBeforeSubject;
+    CHeaderTextDecoder m_subjectDecoder;
     std::string m_subject;
+    bool m_subjectFull = false;  // kSubjectKept reached: the rest is not decoded
 };
