@@ -17,6 +17,8 @@ constexpr std::string_view kEmptyLine = "\r\n";
 constexpr std::string_view kSubjectName = "Subject";
 constexpr std::string_view kBlanks = " \t";
 constexpr std::string_view kRowTail = " </A><BR>";
+// The width a character code page 932 lacks takes in the subject cut: a wide one's.
+constexpr std::size_t kForeignCharWidth = 2;
 
 // Where the text of a Subject field starts in line: after the colon and the blanks that
 // follow it. The name is matched in any case and may be followed by blanks before its
@@ -156,16 +158,20 @@ std::string_view CListPage::CutSubject(std::string_view text, int limit) {
         return {};
     }
     const auto bound = static_cast<std::size_t>(limit);
+    // A foreign character's mark is longer than its width, never shorter.
     if (text.size() <= bound) {
         return text;
     }
     std::size_t end = 0;
+    std::size_t width = 0;
     while (end < text.size()) {
-        const std::size_t next = end + SjisCharLength(text, end);
-        if (next > bound) {
+        const std::size_t length = SjisCharLength(text, end);
+        const std::size_t charWidth = ForeignMarkLength(text, end) ? kForeignCharWidth : length;
+        if (width + charWidth > bound) {
             break;
         }
-        end = next;
+        width += charWidth;
+        end += length;
     }
     return text.substr(0, end);
 }

@@ -41,7 +41,8 @@ public:
     int Listed() const { return m_listed; }
 
     // The first limit bytes of text, moved back so that no double-byte character is
-    // split; empty for a negative limit.
+    // split; a character code page 932 lacks counts as two bytes (one wide character)
+    // and is never split either. Empty for a negative limit.
     static std::string_view CutSubject(std::string_view text, int limit);
 
     // Page text kept of one subject: an endless folded Subject costs no more. Cut on a

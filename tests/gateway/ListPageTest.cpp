@@ -250,7 +250,10 @@ INSTANTIATE_TEST_SUITE_P(
                     Limited("CutCountsLineBreak", "abc", 4, "abc\r"),
                     Limited("ShortSubjectWhole", "abc", 80, "abc\r\n"),
                     Limited("ZeroLimit", "abc", 0, ""), Limited("NegativeLimit", "abc", -5, ""),
-                    Limited("CutBeforeEscape", "a&b", 2, "a&amp;")),
+                    Limited("CutBeforeEscape", "a&b", 2, "a&amp;"),
+                    Limited("CutCountsForeignCharacterAsTwo", "=?utf-8?q?=C3=A9t=C3=A9?=", 4,
+                            "&#233;t"),
+                    Limited("CutNeverSplitsForeignCharacter", "=?utf-8?q?=C3=A9?=", 1, "")),
     [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 TEST(ListPage, FilterMatchesWithinEncodedSubject) {
