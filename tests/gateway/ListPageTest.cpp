@@ -10,10 +10,11 @@
 
 namespace {
 
-// "テスト", "日本語の件名", "あい" and "絵文字" in code page 932.
+// "テスト", "日本語の件名", "あい", "あいう" and "絵文字" in code page 932.
 const std::string kTest = "\x83\x65\x83\x58\x83\x67";
 const std::string kJapaneseSubject = "\x93\xFA\x96\x7B\x8C\xEA\x82\xCC\x8C\x8F\x96\xBC";
 const std::string kAi = "\x82\xA0\x82\xA2";
+const std::string kAiu = kAi + "\x82\xA4";  // three double-byte characters
 const std::string kEmoji = "\x8A\x47\x95\xB6\x8E\x9A";
 const std::string kEmpty(CListPage::kEmptyText);
 
@@ -95,18 +96,18 @@ Case Filtered(const char* name, int type, std::string filter1, std::string filte
     return c;
 }
 
-// A subject folded over ten thousand lines: the row shows the first 4 KiB of its text,
-// cut before a double-byte character that would not fit whole.
-Case EndlesslyFolded() {
-    const std::string line = "abc\x82\xA0\x82\xA2\x82\xA4\r\n";
+// A subject folded over ten thousand lines: the row shows the first 4 KiB of its page
+// text, cut before a double-byte character that would not fit whole.
+Case EndlesslyFolded(const char* name, const std::string& line, const std::string& text,
+                     std::size_t shownBytes) {
+    static_assert(CListPage::kSubjectKept == 4096);
     std::string header = "Subject: " + line;
-    std::string shown = line;
+    std::string shown = text;
     for (int i = 0; i < 10000; ++i) {
         header += " " + line;
-        shown += line;
+        shown += text;
     }
-    static_assert(CListPage::kSubjectKept == 4096);
-    return Case{"EndlesslyFolded", {Message(header)}, Row(1, shown.substr(0, 4095))};
+    return Case{name, {Message(header)}, Row(1, shown.substr(0, shownBytes))};
 }
 
 Case Limited(const char* name, std::string subject, int limit, std::string shown) {
@@ -184,7 +185,8 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"SubjectEscaped",
              {Message("Subject: <b>Tom & \"Jerry's\"</b>\r\n")},
              Row(1, "&lt;b&gt;Tom &amp; &quot;Jerry&#39;s&quot;&lt;/b&gt;\r\n")},
-        EndlesslyFolded()),
+        EndlesslyFolded("EndlesslyFolded", "abc" + kAiu + "\r\n", "abc" + kAiu + "\r\n", 4095),
+        EndlesslyFolded("EndlesslyFoldedWords", "=?UTF-8?B?44GC?=\r\n", "\x82\xA0", 4096)),
     [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 Case WithLinkHead(const char* name, std::string settingText, std::string passText,
@@ -237,9 +239,6 @@ INSTANTIATE_TEST_SUITE_P(
                     Filtered("UnknownFilterShowsNone", 7, "", "", kEmpty),
                     Filtered("FilterLooksAtDecodedSubject", 1, kTest, "", kEmpty)),
     [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
-
-// "あいう" is three double-byte characters.
-const std::string kAiu = "\x82\xA0\x82\xA2\x82\xA4";
 
 INSTANTIATE_TEST_SUITE_P(
     Limits, ListPageTest,
