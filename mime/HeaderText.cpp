@@ -39,46 +39,45 @@ bool IsBase64Text(std::string_view text) {
     return text.find_first_not_of('=', i) == std::string_view::npos;
 }
 
+// Encoded text holds no blank and no '?'. 8-bit bytes are let through: some mailers
+// write Latin-1 letters into Q words unencoded.
+constexpr bool IsEncodedTextByte(char c) {
+    return static_cast<unsigned char>(c) > ' ' && c != '?' && c != 0x7F;
+}
+
 // Reads the encoded word "=?charset?B?text?=" at the start of text; false when none is
-// there whole and well-formed.
+// there whole and well-formed. Each scan stops at the first byte that cannot belong to
+// its part, so trying every "=?" of a line costs time linear in the line.
 bool ReadEncodedWord(std::string_view text, EncodedWord& word) {
     if (!text.starts_with(kWordStart)) {
         return false;
     }
-    const std::size_t charsetEnd = text.find('?', kWordStart.size());
-    if (charsetEnd == std::string_view::npos || charsetEnd == kWordStart.size() ||
-        charsetEnd - kWordStart.size() > kMaxCharsetName || charsetEnd + 2 >= text.size() ||
-        text[charsetEnd + 2] != '?') {
+    std::size_t at = kWordStart.size();
+    while (at < text.size() && at - kWordStart.size() <= kMaxCharsetName &&
+           IsCharsetByte(text[at])) {
+        ++at;
+    }
+    const std::size_t charsetLength = at - kWordStart.size();
+    if (charsetLength == 0 || charsetLength > kMaxCharsetName || at + 2 >= text.size() ||
+        text[at] != '?' || text[at + 2] != '?') {
         return false;
     }
-    word.charset = text.substr(kWordStart.size(), charsetEnd - kWordStart.size());
-    for (const char c : word.charset) {
-        if (!IsCharsetByte(c)) {
-            return false;
-        }
-    }
+    word.charset = text.substr(kWordStart.size(), charsetLength);
     word.charset = word.charset.substr(0, word.charset.find('*'));
-    if (word.charset.empty()) {
-        return false;
-    }
-    const char encoding = LowerAscii(text[charsetEnd + 1]);
-    if (encoding != 'b' && encoding != 'q') {
+    const char encoding = LowerAscii(text[at + 1]);
+    if (word.charset.empty() || (encoding != 'b' && encoding != 'q')) {
         return false;
     }
     word.encoding = encoding == 'b' ? 'B' : 'Q';
-    const std::size_t textStart = charsetEnd + 3;
-    const std::size_t textEnd = text.find(kWordEnd, textStart);
-    if (textEnd == std::string_view::npos) {
+    const std::size_t textStart = at + 3;
+    std::size_t textEnd = textStart;
+    while (textEnd < text.size() && IsEncodedTextByte(text[textEnd])) {
+        ++textEnd;
+    }
+    if (!text.substr(textEnd).starts_with(kWordEnd)) {
         return false;
     }
     word.text = text.substr(textStart, textEnd - textStart);
-    // Encoded text holds no blank and no '?'. 8-bit bytes are let through: some mailers
-    // write Latin-1 letters into Q words unencoded.
-    for (const char c : word.text) {
-        if (static_cast<unsigned char>(c) <= ' ' || c == '?' || c == 0x7F) {
-            return false;
-        }
-    }
     if (word.encoding == 'B' && !IsBase64Text(word.text)) {
         return false;
     }
