@@ -56,9 +56,14 @@ class Sample:
 
     @property
     def written_today(self) -> bool:
-        """Whether the mail is of the kinds today's mail software writes (added with
-        their decoding): its list row is compared by the text a reader sees."""
-        return self.name.startswith("today_")
+        """Whether the subject is of a kind only today's decoding reads: written in a
+        form the email package never writes, or in a charset other than ISO-2022-JP.
+        Its list row is compared by the text a reader sees, since the folding decides
+        where line breaks stay in the link."""
+        if self.raw is not None:
+            return True
+        return any(charset not in (None, JIS, "us-ascii")
+                   for _, charset in decode_header(self.message["Subject"]))
 
     def as_bytes(self) -> bytes:
         return self.raw if self.raw is not None else self.message.as_bytes()
