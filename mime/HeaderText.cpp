@@ -22,7 +22,8 @@ struct EncodedWord {
 };
 
 constexpr bool IsCharsetByte(char c) {
-    return c > ' ' && c < 0x7F && std::string_view("()<>@,;:\"/[]?=\\").find(c) == std::string_view::npos;
+    return c > ' ' && c < 0x7F &&
+           std::string_view("()<>@,;:\"/[]?=\\").find(c) == std::string_view::npos;
 }
 
 constexpr bool IsBase64Letter(char c) {
@@ -98,10 +99,9 @@ std::string DecodeWordText(const EncodedWord& word) {
         if (in.size() % 4 > 1) {
             in.append(4 - in.size() % 4, '=');
         }
-        length = g_mime_encoding_base64_decode_step(reinterpret_cast<const unsigned char*>(in.data()),
-                                                    in.size(),
-                                                    reinterpret_cast<unsigned char*>(out.data()),
-                                                    &state, &save);
+        length = g_mime_encoding_base64_decode_step(
+            reinterpret_cast<const unsigned char*>(in.data()), in.size(),
+            reinterpret_cast<unsigned char*>(out.data()), &state, &save);
     } else {
         // Q is quoted-printable in which '_' stands for a space.
         for (char& c : in) {
@@ -109,10 +109,9 @@ std::string DecodeWordText(const EncodedWord& word) {
                 c = ' ';
             }
         }
-        length = g_mime_encoding_quoted_decode_step(reinterpret_cast<const unsigned char*>(in.data()),
-                                                    in.size(),
-                                                    reinterpret_cast<unsigned char*>(out.data()),
-                                                    &state, &save);
+        length = g_mime_encoding_quoted_decode_step(
+            reinterpret_cast<const unsigned char*>(in.data()), in.size(),
+            reinterpret_cast<unsigned char*>(out.data()), &state, &save);
     }
     out.resize(length);
     return out;
