@@ -7,9 +7,9 @@
 // Decodes the text of an unstructured header field (the Subject) to page text, fed one
 // line of the field after another.
 //
-//   - Encoded words ("=?UTF-8?B?...?=", "=?iso-8859-1?q?...?=") in any charset the
-//     page-text converter knows, anywhere in the line, several on a line. A broken one
-//     stays as written.
+//   - Encoded words ("=?UTF-8?B?...?=", "=?iso-8859-1?q?...?=") in any charset,
+//     anywhere in the line, several on a line; the bytes of a charset nobody knows
+//     read as text that names none. A word that is not well-formed stays as written.
 //   - White space between two encoded words is dropped, across folded lines too, and
 //     adjacent words in one charset are joined before conversion: a character split
 //     across two words (Outlook writes such words) comes out whole.
