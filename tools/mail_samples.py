@@ -237,7 +237,7 @@ def _today_subject_samples(first_index: int) -> list:
     me = ("Taro Yamada", "taro@example.jp")
     plain = [
         ("today_utf8_japanese", Header("来週の打ち合わせの件（議事録つき）", UTF8)),
-        ("today_utf8_emoji", Header("週末のバーベキュー🍖 参加しますか？", UTF8)),
+        ("today_utf8_emoji", Header("週末のバーベキュー🍖 参加費¥1,000です", UTF8)),
         ("today_q_latin", Header("Die Hasen und die Frösche: ein Märchen", "iso-8859-1")),
     ]
     raw = [
