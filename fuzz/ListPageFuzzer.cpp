@@ -1,6 +1,7 @@
 // The list page over whatever a mail server answers: every row is a link to one of the
 // setting's messages, in rising order, with its subject escaped so that it cannot run
-// as markup and cut to MAIL_LIMIT_BYTE2; never more rows than MAIL_LIST_COUNT.
+// as markup, never longer than the subject kept and cut to MAIL_LIMIT_BYTE2; never more
+// rows than MAIL_LIST_COUNT.
 //
 // Input: FILTER1 and FILTER2 (FuzzedDataProvider strings), the mail server's byte
 // stream, and four bytes at the end for FILTER_TYPE, MAIL_LIMIT_ENABLE2,
@@ -68,6 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(tail != std::string_view::npos);
         const std::string_view subject = body.substr(0, tail);
         FUZZ_CHECK(subject.find_first_of("<>'\"") == std::string_view::npos);
+        FUZZ_CHECK(UnescapedLength(subject) <= CListPage::kSubjectKept);
         if (setting.MAIL_LIMIT_ENABLE2) {
             FUZZ_CHECK(UnescapedLength(subject) <=
                        static_cast<std::size_t>(std::max(setting.MAIL_LIMIT_BYTE2, 0)));

@@ -1,25 +1,38 @@
 #include "gateway/ListPage.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "gateway/HtmlEscape.h"
 #include "gateway/Pop3Lines.h"
 #include "mime/Ascii.h"
 #include "mime/Keyword.h"
-#include "mime/MimeDecoder.h"
+#include "mime/PageText.h"
 #include "mime/Sjis.h"
 #include "settings/Setting.h"
 
 namespace {
 
 constexpr std::string_view kEmptyLine = "\r\n";
-constexpr std::string_view kSubjectWord = "Subject";
-// "Subject: " is skipped: the subject text starts at the line's tenth byte.
-constexpr std::size_t kSubjectTextPos = 9;
-constexpr std::string_view kEncodedWordStart = "=?ISO-2022-JP?B?";
-// An encoded word ends with "?=" and the line's CR LF.
-constexpr std::size_t kEncodedWordTail = 4;
+constexpr std::string_view kSubjectName = "Subject";
+constexpr std::string_view kBlanks = " \t";
 constexpr std::string_view kRowTail = " </A><BR>";
+// The width a character code page 932 lacks takes in the subject cut: a wide one's.
+constexpr std::size_t kForeignCharWidth = 2;
+
+// Where the text of a Subject field starts in line: after the colon and the blanks that
+// follow it. The name is matched in any case and may be followed by blanks before its
+// colon; npos when line begins no Subject field.
+std::size_t SubjectTextStart(std::string_view line) {
+    if (!StartsWithNoCase(line, kSubjectName)) {
+        return std::string_view::npos;
+    }
+    const std::size_t colon = line.find_first_not_of(kBlanks, kSubjectName.size());
+    if (colon == std::string_view::npos || line[colon] != ':') {
+        return std::string_view::npos;
+    }
+    return std::min(line.find_first_not_of(kBlanks, colon + 1), line.size());
+}
 
 }  // namespace
 
@@ -35,7 +48,9 @@ void CListPage::BeginMessage(int messageNumber) {
     m_messageNumber = messageNumber;
     m_statusLine = true;
     m_state = kBeforeSubject;
+    m_subjectDecoder = CHeaderTextDecoder();
     m_subject.clear();
+    m_subjectFull = false;
 }
 
 bool CListPage::FeedLine(std::string_view line, std::string& out) {
@@ -54,16 +69,21 @@ bool CListPage::FeedLine(std::string_view line, std::string& out) {
         case kInSubject:
         case kAfterSubject:
             if (line == kEmptyLine) {
+                if (m_state == kInSubject) {
+                    EndSubject();
+                }
                 if (IsListed()) {
                     AppendRow(out);
                 }
                 m_state = kHeaderDone;
-            } else if (m_state == kBeforeSubject && line.starts_with(kSubjectWord)) {
-                TakeSubjectPiece(line.substr(std::min(kSubjectTextPos, line.size())));
+            } else if (m_state == kBeforeSubject &&
+                       SubjectTextStart(line) != std::string_view::npos) {
+                TakeSubjectPiece(line.substr(SubjectTextStart(line)));
                 m_state = kInSubject;
             } else if (m_state == kInSubject && (line.starts_with(' ') || line.starts_with('\t'))) {
                 TakeSubjectPiece(line.substr(1));
             } else if (m_state == kInSubject) {
+                EndSubject();
                 m_state = kAfterSubject;  // any other header line ends the subject
             }
             break;
@@ -72,17 +92,33 @@ bool CListPage::FeedLine(std::string_view line, std::string& out) {
 }
 
 void CListPage::TakeSubjectPiece(std::string_view piece) {
-    CMimeDecoder decoder;
-    std::string bytes;
-    if (StartsWithNoCase(piece, kEncodedWordStart)) {
-        const std::size_t frame = kEncodedWordStart.size() + kEncodedWordTail;
-        const std::string_view text =
-            piece.size() > frame ? piece.substr(kEncodedWordStart.size(), piece.size() - frame)
-                                 : std::string_view();
-        bytes = decoder.DecodeBase64(text);
-        piece = bytes;
+    if (!m_subjectFull) {
+        m_subjectDecoder.Feed(piece, m_subject);
+        KeepSubjectBounded();
     }
-    m_subject += decoder.DecodeJis(piece);
+}
+
+void CListPage::EndSubject() {
+    if (!m_subjectFull) {
+        m_subjectDecoder.Finish(m_subject);
+        KeepSubjectBounded();
+    }
+}
+
+void CListPage::KeepSubjectBounded() {
+    if (m_subject.size() < kSubjectKept) {
+        return;
+    }
+    std::size_t end = 0;
+    while (end < m_subject.size()) {
+        const std::size_t next = end + SjisCharLength(m_subject, end);
+        if (next > kSubjectKept) {
+            break;
+        }
+        end = next;
+    }
+    m_subject.resize(end);
+    m_subjectFull = true;
 }
 
 bool CListPage::IsListed() const {
@@ -122,16 +158,20 @@ std::string_view CListPage::CutSubject(std::string_view text, int limit) {
         return {};
     }
     const auto bound = static_cast<std::size_t>(limit);
+    // A foreign character's mark is longer than its width, never shorter.
     if (text.size() <= bound) {
         return text;
     }
     std::size_t end = 0;
+    std::size_t width = 0;
     while (end < text.size()) {
-        const std::size_t next = end + SjisCharLength(text, end);
-        if (next > bound) {
+        const std::size_t length = SjisCharLength(text, end);
+        const std::size_t charWidth = ForeignMarkLength(text, end) ? kForeignCharWidth : length;
+        if (width + charWidth > bound) {
             break;
         }
-        end = next;
+        width += charWidth;
+        end += length;
     }
     return text.substr(0, end);
 }

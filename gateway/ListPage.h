@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include "mime/HeaderText.h"
+
 class CSetting;
 
 // The list page: one link row per listed message, its text the message's decoded
@@ -40,13 +42,20 @@ public:
     int Listed() const { return m_listed; }
 
     // The first limit bytes of text, moved back so that no double-byte character is
-    // split; empty for a negative limit.
+    // split; a character code page 932 lacks counts as two bytes (one wide character)
+    // and is never split either. Empty for a negative limit.
     static std::string_view CutSubject(std::string_view text, int limit);
+
+    // Page text kept of one subject: an endless folded Subject costs no more. Cut on a
+    // character.
+    static constexpr std::size_t kSubjectKept = 4096;
 
 private:
     enum HeaderState { kBeforeSubject, kInSubject, kAfterSubject, kHeaderDone };
 
     void TakeSubjectPiece(std::string_view piece);
+    void EndSubject();
+    void KeepSubjectBounded();
     bool IsListed() const;
     void AppendRow(std::string& out);
 
@@ -58,5 +67,7 @@ private:
     int m_messageNumber = 0;
     bool m_statusLine = true;
     HeaderState m_state = kBeforeSubject;
+    CHeaderTextDecoder m_subjectDecoder;
     std::string m_subject;
+    bool m_subjectFull = false;  // kSubjectKept reached: the rest is not decoded
 };

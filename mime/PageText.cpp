@@ -1,6 +1,8 @@
 #include "mime/PageText.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <iterator>
 #include <span>
 
 #include <iconv.h>
@@ -120,10 +122,10 @@ int RunIconv(iconv_t cd, std::string_view& in, std::string& out) {
     return error;
 }
 
-// UTF-8 to page text through cd (UTF-8 to CP932). Returns how many bytes at the end
-// were left because they may begin a character that the next piece finishes; with
-// final, none are left.
-std::size_t Utf8ToPageText(iconv_t cd, std::string_view utf8, std::string& out, bool final) {
+// UTF-8 to page text through cd (UTF-8 to CP932), for text without ascii lookalikes.
+// Returns how many bytes at the end were left because they may begin a character that
+// the next piece finishes; with final, none are left.
+std::size_t Utf8RunToPageText(iconv_t cd, std::string_view utf8, std::string& out, bool final) {
     out.reserve(out.size() + utf8.size());
     while (!utf8.empty()) {
         if (RunIconv(cd, utf8, out) == 0) {
@@ -144,6 +146,40 @@ std::size_t Utf8ToPageText(iconv_t cd, std::string_view utf8, std::string& out, 
         }
     }
     return 0;
+}
+
+// Characters that iconv's code page 932 writes as an ASCII byte which every browser
+// reads back as another character: the yen sign as the backslash, the overline as the
+// tilde. They become references instead.
+struct AsciiLookalike {
+    std::string_view utf8;
+    char32_t codePoint;
+};
+constexpr AsciiLookalike kAsciiLookalikes[] = {{"\xC2\xA5", 0xA5}, {"\xE2\x80\xBE", 0x203E}};
+
+// UTF-8 to page text through cd; as Utf8RunToPageText.
+std::size_t Utf8ToPageText(iconv_t cd, std::string_view utf8, std::string& out, bool final) {
+    constexpr std::size_t kKinds = std::size(kAsciiLookalikes);
+    // Where each lookalike occurs next: each search goes over the text once.
+    std::size_t next[kKinds];
+    for (std::size_t kind = 0; kind < kKinds; ++kind) {
+        next[kind] = utf8.find(kAsciiLookalikes[kind].utf8);
+    }
+    std::size_t done = 0;
+    for (;;) {
+        const std::size_t kind =
+            static_cast<std::size_t>(std::min_element(next, next + kKinds) - next);
+        if (next[kind] == std::string_view::npos) {
+            break;
+        }
+        // Bytes before a lead byte that do not end a character are invalid whatever
+        // follows.
+        Utf8RunToPageText(cd, utf8.substr(done, next[kind] - done), out, true);
+        AppendForeignMark(out, kAsciiLookalikes[kind].codePoint);
+        done = next[kind] + kAsciiLookalikes[kind].utf8.size();
+        next[kind] = utf8.find(kAsciiLookalikes[kind].utf8, done);
+    }
+    return Utf8RunToPageText(cd, utf8.substr(done), out, final);
 }
 
 bool EqualsAnyNoCase(std::string_view name, std::span<const std::string_view> names) {

@@ -10,9 +10,12 @@
 
 namespace {
 
-// "テスト" and "日本語の件名" in code page 932.
+// "テスト", "日本語の件名", "あい", "あいう" and "絵文字" in code page 932.
 const std::string kTest = "\x83\x65\x83\x58\x83\x67";
 const std::string kJapaneseSubject = "\x93\xFA\x96\x7B\x8C\xEA\x82\xCC\x8C\x8F\x96\xBC";
+const std::string kAi = "\x82\xA0\x82\xA2";
+const std::string kAiu = kAi + "\x82\xA4";  // three double-byte characters
+const std::string kEmoji = "\x8A\x47\x95\xB6\x8E\x9A";
 const std::string kEmpty(CListPage::kEmptyText);
 
 // A RETR answer: status line, header, empty line, body, end line.
@@ -93,6 +96,20 @@ Case Filtered(const char* name, int type, std::string filter1, std::string filte
     return c;
 }
 
+// A subject folded over ten thousand lines: the row shows the first 4 KiB of its page
+// text, cut before a double-byte character that would not fit whole.
+Case EndlesslyFolded(const char* name, const std::string& line, const std::string& text,
+                     std::size_t shownBytes) {
+    static_assert(CListPage::kSubjectKept == 4096);
+    std::string header = "Subject: " + line;
+    std::string shown = text;
+    for (int i = 0; i < 10000; ++i) {
+        header += " " + line;
+        shown += text;
+    }
+    return Case{name, {Message(header)}, Row(1, shown.substr(0, shownBytes))};
+}
+
 Case Limited(const char* name, std::string subject, int limit, std::string shown) {
     Case c{name, {Message("Subject: " + subject + "\r\n")}, Row(1, shown)};
     c.limitSubject = true;
@@ -128,14 +145,52 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"SecondSubjectIgnored",
              {Message("Subject: one\r\nX: y\r\nSubject: two\r\n")},
              Row(1, "one\r\n")},
-        Case{"LowerCaseSubjectNotRecognised", {Message("subject: Hello\r\n")}, Row(1, "")},
+        Case{"LowerCaseSubject", {Message("subject: Hello\r\n")}, Row(1, "Hello\r\n")},
+        Case{"NoBlankAfterColon", {Message("SUBJECT:Undelivered\r\n")}, Row(1, "Undelivered\r\n")},
+        Case{"LongerNameNotTheSubject",
+             {Message("Subjectx: no\r\nSubject-Id: no\r\nSubject: yes\r\n")},
+             Row(1, "yes\r\n")},
+        Case{"Utf8WordWithEmoji",
+             {Message("Subject: =?utf-8?B?57W15paH5a2X8J+OhQ==?=\r\n")},
+             Row(1, kEmoji + "&#127877;")},
+        Case{"QWordAmidText",
+             {Message("Subject: Die =?iso-8859-1?q?Fr=F6sche_=28alle=29?= sind da\r\n")},
+             Row(1, "Die Fr&#246;sche (alle) sind da\r\n")},
+        Case{"QWordWithRawLatin1",
+             {Message("Subject: =?iso-8859-1?Q?Fr\xF6sche?=\r\n")},
+             Row(1, "Fr&#246;sche")},
+        Case{"CharacterSplitAcrossWords",
+             {Message("Subject: =?UTF-8?B?44GC4w==?=\r\n =?UTF-8?B?gYQ=?=\r\n")},
+             Row(1, kAi)},
+        Case{"TwoJisWordsOnOneLine",
+             {Message("Subject: =?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?= "
+                      "=?ISO-2022-JP?B?GyRCRnxLXDhsJE43b0w+GyhC?=\r\n")},
+             Row(1, kTest + kJapaneseSubject)},
+        Case{"FoldedTextAfterWordKeepsItsBreak",
+             {Message("Subject: =?UTF-8?Q?caf=C3=A9?=\r\n (12)\r\n")},
+             Row(1, "caf&#233;\r\n(12)\r\n")},
+        Case{"WordsInTwoCharsetsJoinedWithoutBlank",
+             {Message("Subject: =?iso-8859-1?q?=E9?= =?utf-8?b?44GC?=\r\n")},
+             Row(1, "&#233;\x82\xA0")},
+        Case{"RawUtf8",
+             {Message("Subject: \xF0\x9F\x8E\x89 Sale\r\n")},
+             Row(1, "&#127881; Sale\r\n")},
+        Case{"RawShiftJis", {Message("Subject: " + kTest + "\r\n")}, Row(1, kTest + "\r\n")},
+        Case{"UnknownCharsetReadAsUnlabelled",
+             {Message("Subject: =?x-nobody?B?44GC?=\r\n")},
+             Row(1, "\x82\xA0")},
+        Case{"BrokenWordsAsWritten",
+             {Message("Subject: =?UTF-8?B?no base64?= =?UTF-8?X?abc?= =?UTF-8?B?44GC\r\n")},
+             Row(1, "=?UTF-8?B?no base64?= =?UTF-8?X?abc?= =?UTF-8?B?44GC\r\n")},
         Case{"NoSubject", {Message("From: a@example.jp\r\n")}, Row(1, "")},
         Case{"StatusLineNotAHeader", {"+OK Subject: x\r\nFrom: a\r\n\r\n.\r\n"}, Row(1, "")},
         Case{"NoEmptyLineNoRow", {"+OK\r\nSubject: Hello\r\n.\r\n"}, kEmpty},
         Case{"BodyNotSearched", {Message("From: a\r\n", "Subject: body\r\n")}, Row(1, "")},
         Case{"SubjectEscaped",
              {Message("Subject: <b>Tom & \"Jerry's\"</b>\r\n")},
-             Row(1, "&lt;b&gt;Tom &amp; &quot;Jerry&#39;s&quot;&lt;/b&gt;\r\n")}),
+             Row(1, "&lt;b&gt;Tom &amp; &quot;Jerry&#39;s&quot;&lt;/b&gt;\r\n")},
+        EndlesslyFolded("EndlesslyFolded", "abc" + kAiu + "\r\n", "abc" + kAiu + "\r\n", 4095),
+        EndlesslyFolded("EndlesslyFoldedWords", "=?UTF-8?B?44GC?=\r\n", "\x82\xA0", 4096)),
     [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 Case WithLinkHead(const char* name, std::string settingText, std::string passText,
@@ -189,9 +244,6 @@ INSTANTIATE_TEST_SUITE_P(
                     Filtered("FilterLooksAtDecodedSubject", 1, kTest, "", kEmpty)),
     [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
-// "あいう" is three double-byte characters.
-const std::string kAiu = "\x82\xA0\x82\xA2\x82\xA4";
-
 INSTANTIATE_TEST_SUITE_P(
     Limits, ListPageTest,
     testing::Values(Limited("CutAtCharacterBoundary", kAiu, 4, kAiu.substr(0, 4)),
@@ -201,14 +253,18 @@ INSTANTIATE_TEST_SUITE_P(
                     Limited("CutCountsLineBreak", "abc", 4, "abc\r"),
                     Limited("ShortSubjectWhole", "abc", 80, "abc\r\n"),
                     Limited("ZeroLimit", "abc", 0, ""), Limited("NegativeLimit", "abc", -5, ""),
-                    Limited("CutBeforeEscape", "a&b", 2, "a&amp;")),
+                    Limited("CutBeforeEscape", "a&b", 2, "a&amp;"),
+                    Limited("CutCountsForeignCharacterAsTwo", "=?utf-8?q?=C3=A9t=C3=A9?=", 4,
+                            "&#233;t"),
+                    Limited("CutNeverSplitsForeignCharacter", "=?utf-8?q?=C3=A9?=", 1, "")),
     [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 TEST(ListPage, FilterMatchesWithinEncodedSubject) {
     Case c = Filtered("x", 1, kTest, "", "");
     c.answers = {Message("Subject: plain\r\n"),
-                 Message("Subject: =?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?=\r\n")};
-    EXPECT_EQ(RunList(c).page, Row(2, kTest));
+                 Message("Subject: =?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?=\r\n"),
+                 Message("Subject: =?UTF-8?B?44OG44K544OI?=\r\n")};
+    EXPECT_EQ(RunList(c).page, Row(2, kTest) + Row(3, kTest));
 }
 
 TEST(ListPage, MessagesAfterTheListCountAreNeverRetrieved) {

@@ -51,6 +51,8 @@ INSTANTIATE_TEST_SUITE_P(
         Conversion{"Utf8Japanese", "UTF-8", "こんにちは\r\n", "\x82\xB1\x82\xF1\x82\xC9\x82\xBF\x82\xCD\r\n"},
         Conversion{"Utf8LatinAsReference", "utf-8", "Fr\xC3\xB6sche", "Fr\0#246;sche"sv},
         Conversion{"Utf8EmojiAsReference", "UTF-8", "\xF0\x9F\x8E\x89!", "\0#127881;!"sv},
+        Conversion{"Utf8AsciiLookalikesAsReferences", "UTF-8", "\xC2\xA5" "1,000 \xE2\x80\xBE",
+                   "\0#165;1,000 \0#8254;"sv},
         Conversion{"Utf8InvalidByteIsGeta", "UTF-8", "a\xFF" "b", "a\x81\xAC" "b"},
         Conversion{"Utf8CutAtEndIsGeta", "UTF-8", "a\xE3\x81", "a\x81\xAC\x81\xAC"},
         Conversion{"Utf8ZeroDropped", "UTF-8", "a\0b"sv, "ab"},

@@ -7,6 +7,7 @@ Chromium is driven over --remote-debugging-pipe (file descriptors 3 and 4, JSON
 messages ended by a zero byte), so nothing but the standard library is needed."""
 
 import fcntl
+import html.parser
 import json
 import os
 import select
@@ -135,40 +136,109 @@ class Chromium:
             self.log.close()
 
 
+def squash(text: str) -> str:
+    return " ".join(text.split())
+
+
+class _HtmlText(html.parser.HTMLParser):
+    """Python's reading of an HTML part as text: the data of the body, entities
+    resolved, what head, style and script hold left out."""
+    SKIP = {"head", "title", "style", "script"}
+
+    def __init__(self):
+        super().__init__(convert_charrefs=True)
+        self.words, self.skip = [], 0
+
+    def handle_starttag(self, tag, attrs):
+        if tag in self.SKIP:
+            self.skip += 1
+
+    def handle_endtag(self, tag):
+        if tag in self.SKIP and self.skip:
+            self.skip -= 1
+
+    def handle_data(self, data):
+        if not self.skip:
+            self.words += data.split()
+
+
+def html_words(message) -> list:
+    """The words of an HTML-only mail's text, as Python reads it."""
+    parser = _HtmlText()
+    parser.feed(message.get_payload(decode=True).decode(message.get_content_charset()))
+    parser.close()
+    return parser.words
+
+
 class BrowserTest(unittest.TestCase):
-    def test_list_page_then_first_mail_in_chromium(self):
-        deadline = time.monotonic() + OVERALL
-        work = make_temp_dir(self.addCleanup)
-        pop3 = Pop3Fixture(os.path.join(work, "pop3"), samples="test")
-        pop3.start()
-        self.addCleanup(pop3.stop)
+    """One Dovecot, one tallwynd and one Chromium for all the tests."""
+
+    @classmethod
+    def setUpClass(cls):
+        work = make_temp_dir(cls.addClassCleanup)
+        cls.pop3 = Pop3Fixture(os.path.join(work, "pop3"), samples="test")
+        cls.pop3.start()
+        cls.addClassCleanup(cls.pop3.stop)
         settings = os.path.join(work, "tallwyn.stp")
-        write_settings(settings, 1, ENABLE="1", WEB_PASS="pw", MAIL_SERVER=pop3.address,
-                       MAIL_ACCOUNT=pop3.user, MAIL_PASS=pop3.password, MAIL_LIST_COUNT="3")
-        server = Server(settings, os.path.join(work, "tallwynd.log"))
-        self.addCleanup(server.stop)
+        write_settings(settings, 1, ENABLE="1", WEB_PASS="pw", MAIL_SERVER=cls.pop3.address,
+                       MAIL_ACCOUNT=cls.pop3.user, MAIL_PASS=cls.pop3.password,
+                       MAIL_LIST_COUNT=str(len(cls.pop3.samples)))
+        cls.server = Server(settings, os.path.join(work, "tallwynd.log"))
+        cls.addClassCleanup(cls.server.stop)
+        cls.profile = os.path.join(work, "chromium")
+        os.mkdir(cls.profile)
+        cls.browser = Chromium(cls.profile, time.monotonic() + OVERALL)
+        cls.addClassCleanup(cls.browser.close)
 
-        profile = os.path.join(work, "chromium")
-        os.mkdir(profile)
-        browser = Chromium(profile, deadline)
-        self.addCleanup(browser.close)
+    def open(self, path: str) -> str:
+        """The text Chromium shows of the page at path, loaded in a fresh tab."""
+        self.browser.open_tab()
+        self.browser.call("Page.navigate", {"url": f"http://127.0.0.1:{self.server.port}{path}"})
+        return self.browser.wait_loaded(path)
+
+    def chromium_failure(self, error: Exception):
+        with open(os.path.join(self.profile, "chromium.log"), "rb") as f:
+            tail = f.read()[-2000:].decode("utf-8", "replace")
+        self.fail(f"{error}\nChromium's output:\n{tail}")
+
+    def test_list_page_then_first_mail_in_chromium(self):
         try:
-            browser.open_tab()
-            browser.call("Page.navigate", {"url": f"http://127.0.0.1:{server.port}/001pwtoplist"})
-            text = browser.wait_loaded("/001pwtoplist")
-            first = pop3.samples[0]
-            self.assertIn(first.subject, text)
-            self.assertIn(pop3.samples[1].subject, text)
-            self.assertEqual(browser.evaluate("document.characterSet"), "Shift_JIS")
+            text = self.open("/001pwtoplist")
+            self.assertEqual(self.browser.evaluate("document.characterSet"), "Shift_JIS")
+            # Every subject as Python's email package decodes it, emoji and all.
+            for sample in self.pop3.samples:
+                if sample.listed_whole:
+                    with self.subTest(sample.name):
+                        self.assertIn(squash(sample.subject), squash(text))
 
-            browser.evaluate("document.links[0].click()")
-            text = browser.wait_loaded("/001pwmail001")
+            first = self.pop3.samples[0]
+            self.browser.evaluate("document.links[0].click()")
+            text = self.browser.wait_loaded("/001pwmail001")
             for line in first.shown:
                 self.assertIn(line, text)
         except CdpError as e:
-            with open(os.path.join(profile, "chromium.log"), "rb") as f:
-                tail = f.read()[-2000:].decode("utf-8", "replace")
-            self.fail(f"{e}\nChromium's output:\n{tail}")
+            self.chromium_failure(e)
+
+    # Fails until the single-mail page reads HTML-only mail (decodes its
+    # quoted-printable UTF-8 and turns its HTML into text); remove the mark then (an
+    # unexpected success fails the run, as a reminder).
+    @unittest.expectedFailure
+    def test_html_only_mail_shows_its_text_in_chromium(self):
+        number, sample = next((n, s) for n, s in enumerate(self.pop3.samples, start=1)
+                              if s.name == "today_html_only")
+        try:
+            text = self.open(f"/001pwmail{number:03d}")
+        except CdpError as e:
+            self.chromium_failure(e)
+        # Python's words in their order; a link's address may stand after its text.
+        shown = squash(text)
+        position = 0
+        for word in html_words(sample.message):
+            found = shown.find(word, position)
+            self.assertGreaterEqual(found, 0, f"{word!r} in order in {shown[:300]!r}")
+            position = found + len(word)
+        for raw in ("<p>", "<html", "color: #333", "=E3", "Caf&eacute;"):
+            self.assertNotIn(raw, text)
 
 
 if __name__ == "__main__":
