@@ -24,6 +24,16 @@ CPop3Dialogue::~CPop3Dialogue() {
     m_mail.Close();
 }
 
+void CPop3Dialogue::SetDeadline(std::chrono::steady_clock::time_point deadline) {
+    m_deadline = deadline;
+    m_mail.SetDeadline(deadline);
+}
+
+bool CPop3Dialogue::DeadlineNear() const {
+    return m_deadline &&
+           std::chrono::steady_clock::now() + std::chrono::milliseconds(m_timeoutMs) >= *m_deadline;
+}
+
 void CPop3Dialogue::Run(const CRequestRoute& route) {
     Connect();
     Login();
@@ -80,6 +90,9 @@ int CPop3Dialogue::Count() {
 void CPop3Dialogue::RunListPage(const CRequestRoute& route, int count) {
     CListPage list(m_setting, route.settingText, route.passText);
     for (int number = 1; number <= count && list.WantsMore(); ++number) {
+        if (DeadlineNear()) {
+            break;
+        }
         list.BeginMessage(number);
         Command("RETR " + std::to_string(number) + "\r\n");
         bool complete = false;

@@ -219,8 +219,8 @@ class ServeTest(unittest.TestCase):
                                     rf"outcome={re.escape(CONNECT_FAILED)} "
                                     r"detail=\"connection to 127\.0\.0\.1:\d+ failed: "
                                     r"Connection refused\" bytes=\d+ ms=\d+$")
-        self.assertRegex(fields[1], r"^client=127\.0\.0\.1:\d+ setting=(1|-) page=refused "
-                                    r"outcome=ok bytes=0 ms=\d+$")
+        self.assertRegex(fields[1], r"^client=127\.0\.0\.1:\d+ setting=1 page=refused "
+                                    r"outcome=refused reason=\"wrong password\" bytes=0 ms=\d+$")
         self.assertRegex(fields[2], rf"page=\"mail 2\" outcome={re.escape(CONNECT_FAILED)}")
 
 
