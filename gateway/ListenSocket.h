@@ -73,8 +73,10 @@ public:
     // Answers one captured request line on the browser stream.
     void HandleRequest(const char* requestLine, CBlockingSocket& browser);
 
-    // Bounds every wait of a request (browser and mail server); tests pass short ones.
-    void SetTimeout(int timeoutMs) { m_timeoutMs = timeoutMs; }
+    // Bounds every wait of a request (browser and mail server), and through it the
+    // head and the whole request; tests pass short ones. A request always has a
+    // bound: 0 or less gives kTimeoutMs.
+    void SetTimeout(int timeoutMs) { m_timeoutMs = timeoutMs > 0 ? timeoutMs : kTimeoutMs; }
     int Timeout() const { return m_timeoutMs; }
 
     // Wrong passwords per address before it is shut out (0: never); see CRefusalThrottle.

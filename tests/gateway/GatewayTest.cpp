@@ -424,21 +424,6 @@ TEST_F(GatewayTest, HeadEndingInBareLineFeedsIsServed) {
     EXPECT_EQ(Serve("GET /001pwtoplist HTTP/1.1\nHost: x\n\n"), kHead + kEmptyList + kFooter);
 }
 
-TEST_F(GatewayTest, GuessingShutsTheAddressOutEvenWithTheRightPassword) {
-    m_listener.SetMaxRefusals(2);
-    FakePop3Server server({});
-    UseServer(server);
-    EXPECT_EQ(Get("/001pxtoplist"), "");
-    EXPECT_EQ(Get("/favicon.ico"), "");  // tells a guesser nothing, so does not count
-    EXPECT_EQ(Get("/001pytoplist"), "");
-    EXPECT_EQ(Get("/001pwtoplist"), "");
-    EXPECT_EQ(Get("/001pwtoplist"), "");
-    ASSERT_EQ(m_records.size(), 4u) << "only the first connection shut out is told of";
-    EXPECT_EQ(m_records[2].refusal, "wrong password");
-    EXPECT_EQ(Last().page, "throttled");
-    EXPECT_EQ(server.Connections(), 0);
-}
-
 TEST_F(GatewayTest, DisabledSettingIsRefused) {
     m_settings[1].ENABLE = false;
     FakePop3Server server({});
