@@ -66,6 +66,7 @@ constexpr std::array kToolTips = std::to_array<CToolTip>({
      "チェックを付けた場合、メール一覧に表示される件名の表示サイズが制限されます。"},
     {IDC_ENABLE, "チェックを付けた場合に限り、この設定が有効になります。"},
     {IDC_LIST_COUNT, "ブラウザでリストを表示した時に表示する最大リスト数を設定して下さい。"},
+    {IDC_LIST_ORDER, "チェックを付けた場合、リストは最も新しいメールから表示されます。"},
 });
 
 QString Tr(const char* utf8) {
@@ -255,6 +256,7 @@ void CMainDialog::BuildControls() {
     m_filterExcludeEdit = ControlAs<QLineEdit>(IDC_FILTER2);
     m_filterIncludeEdit = ControlAs<QLineEdit>(IDC_FILTER1);
     m_portEdit = ControlAs<QLineEdit>(IDC_PORT);
+    m_listOrderCheck = ControlAs<QCheckBox>(IDC_LIST_ORDER);
     m_linkLabel->SetAddress(CLinkLabel::DocumentationAddress());
 
     connect(m_startButton, &QPushButton::clicked, this, &CMainDialog::OnStart);
@@ -368,6 +370,7 @@ void CMainDialog::ShowSetting() {
     m_bodyLimitCheck->setChecked(r.MAIL_LIMIT_ENABLE);
     m_subjectLimitCheck->setChecked(r.MAIL_LIMIT_ENABLE2);
     m_enableCheck->setChecked(r.ENABLE);
+    m_listOrderCheck->setChecked(r.MAIL_LIST_ORDER == CSetting::kListNewestFirst);
     RefreshAddress();
     SetFilterType(r.FILTER_TYPE);
 }
@@ -401,6 +404,12 @@ void CMainDialog::OnUpdate() {
     r.MAIL_LIMIT_ENABLE = m_bodyLimitCheck->isChecked();
     r.MAIL_LIMIT_ENABLE2 = m_subjectLimitCheck->isChecked();
     r.ENABLE = m_enableCheck->isChecked();
+    // An order the box cannot show (from a newer file) is kept while the box is clear.
+    if (m_listOrderCheck->isChecked()) {
+        r.MAIL_LIST_ORDER = CSetting::kListNewestFirst;
+    } else if (r.MAIL_LIST_ORDER == CSetting::kListNewestFirst) {
+        r.MAIL_LIST_ORDER = CSetting::kListOldestFirst;
+    }
     if (const int filterType = CheckedFilterType(); filterType >= 0) {
         r.FILTER_TYPE = filterType;
     }
@@ -431,6 +440,8 @@ void CMainDialog::OnOptionClicked() {
 }
 
 void CMainDialog::UpdateControlStates() {
+    // The list order belongs to the display limits, though its id lies outside them.
+    m_listOrderCheck->setEnabled(m_enableCheck->isChecked());
     if (!m_enableCheck->isChecked()) {
         for (int id = IDC_FILTER_ALL; id <= IDC_MAIL_PASS; ++id) {
             Control(id)->setEnabled(false);

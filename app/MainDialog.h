@@ -116,6 +116,7 @@ private:
     QLineEdit* m_filterExcludeEdit = nullptr;
     QLineEdit* m_filterIncludeEdit = nullptr;
     QLineEdit* m_portEdit = nullptr;
+    QCheckBox* m_listOrderCheck = nullptr;
     QIcon m_hIcon;
 
     QButtonGroup* m_filterGroup = nullptr;

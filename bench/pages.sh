@@ -14,7 +14,11 @@
 #     one connection;
 #   - the single-mail page of the 2 MB mail (no byte limit) against curl fetching it;
 #   - the same for the 20 MB mail, and tallwynd's peak resident memory (VmHWM) before
-#     and after it, which must not grow with the mail's size.
+#     and after it, which must not grow with the mail's size;
+#   - on a second Dovecot holding 20 mails with a 5 MB attachment each, the list page
+#     against curl fetching the 20 mails whole: time, and the bytes that crossed from
+#     the POP3 server, counted on a relay (tools/pop3_relay.py) in front of it. The
+#     list reads headers only, so it must read under 1% of what curl reads.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -29,17 +33,20 @@ tallwynd=${TALLWYND:-$build/tallwynd/tallwynd}
 
 work=$(mktemp -d /tmp/tallwyn-pages.XXXXXX)
 chmod 755 "$work"  # Dovecot's unprivileged processes must reach the mailbox under it
-daemon_pid=
+daemon_pid= relay_pid=
 cleanup() {
     [ -n "$daemon_pid" ] && kill "$daemon_pid" 2>/dev/null && wait "$daemon_pid" 2>/dev/null
+    [ -n "$relay_pid" ] && kill "$relay_pid" 2>/dev/null && wait "$relay_pid" 2>/dev/null
     /usr/bin/python3 tools/pop3_fixture.py stop "$work/pop3" >/dev/null 2>&1 || true
+    /usr/bin/python3 tools/pop3_fixture.py stop "$work/pop3-photos" >/dev/null 2>&1 || true
     rm -rf "$work"
 }
 trap cleanup EXIT
 
-# The mailbox: messages 1-20 of 200 KB, 21 of 2 MB, 22 of 20 MB.
-# With TLS, Dovecot also listens on a second port with a server certificate for 127.0.0.1.
-pop3=$(/usr/bin/python3 - "$work" "$tls" <<'PY'
+# The mailbox: messages 1-20 of 200 KB, 21 of 2 MB, 22 of 20 MB; and a second Dovecot
+# with 20 mails that each carry a 5 MB photo. With TLS, each Dovecot also listens on a
+# second port with a server certificate for 127.0.0.1.
+addresses=$(/usr/bin/python3 - "$work" "$tls" <<'PY'
 import os, sys, base64
 sys.path.insert(0, "tools")
 import pop3_fixture, test_pki
@@ -66,16 +73,41 @@ def message(number, size):
             "Content-Transfer-Encoding: 7bit\n\n").encode()
     return head + jis_lines(size - len(head), number)
 
+# 5 MB of photo, base64 in lines of 76 as mail programs attach it.
+photo = base64.encodebytes(bytes((i * 7 + i // 256) % 256 for i in range(5 * 1024 * 1024)))
+
+def with_photo(number):
+    head = message(number, 0).split(b"MIME-Version")[0]
+    return head + (b"MIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=\"b\"\n\n"
+                   b"--b\nContent-Type: text/plain; charset=ISO-2022-JP\n\nThe photo.\n"
+                   b"--b\nContent-Type: image/jpeg; name=\"photo.jpg\"\n"
+                   b"Content-Transfer-Encoding: base64\n"
+                   b"Content-Disposition: attachment; filename=\"photo.jpg\"\n\n"
+                   + photo + b"--b--\n")
+
 samples = [message(i, 200 * 1024) for i in range(1, 21)]
 samples += [message(21, 2 * 1024 * 1024), message(22, 20 * 1024 * 1024)]
 work, tls = sys.argv[1:3]
 certificate = test_pki.make(os.path.join(work, "pki")).server() if tls else None
-fixture = pop3_fixture.Pop3Fixture(os.path.join(work, "pop3"), samples=samples, tls=certificate)
-fixture.start()
-print(fixture.tls_address() if tls else fixture.address)
+for name, mails in (("pop3", samples), ("pop3-photos", [with_photo(i) for i in range(1, 21)])):
+    fixture = pop3_fixture.Pop3Fixture(os.path.join(work, name), samples=mails, tls=certificate)
+    fixture.start()
+    print(fixture.tls_address() if tls else fixture.address)
 PY
 )
+{ read -r pop3; read -r pop3_photos; } <<<"$addresses"
 echo "Dovecot on $pop3; mailbox of 20 x 200 KB, 2 MB and 20 MB"
+echo "Dovecot on $pop3_photos; mailbox of 20 mails with a 5 MB photo each"
+
+# The relay in front of the photo mailbox: one line per connection, server bytes first.
+counts=$work/relay.counts
+: >"$counts"
+/usr/bin/python3 tools/pop3_relay.py "${pop3_photos##*/}" "$counts" >"$work/relay.out" &
+relay_pid=$!
+for _ in $(seq 100); do [ -s "$work/relay.out" ] && break; sleep 0.1; done
+relay_port=$(cat "$work/relay.out")
+[ -n "$relay_port" ] || { echo "the counting relay did not start"; exit 1; }
+relayed=${pop3_photos%:*}:$relay_port
 
 # Over TLS, tallwynd and curl trust the throwaway CA and nothing else.
 tls_env=() cacert=()
@@ -89,13 +121,19 @@ settings=$work/tallwyn.stp
 printf 'secret\nbench\n' | "$tallwynd" set --settings "$settings" 1 ENABLE=1 \
     MAIL_SERVER="$pop3" MAIL_ACCOUNT=alice MAIL_PASS=- WEB_PASS=- FILTER_TYPE=0 \
     MAIL_LIMIT_ENABLE=0 MAIL_LIMIT_ENABLE2=0 MAIL_LIST_COUNT=20 >/dev/null
+# Setting 2: the photo mailbox through the relay.
+printf 'secret\nbench\n' | "$tallwynd" set --settings "$settings" 2 ENABLE=1 \
+    MAIL_SERVER="$relayed" MAIL_ACCOUNT=alice MAIL_PASS=- WEB_PASS=- MAIL_LIST_COUNT=20 >/dev/null
 env "${tls_env[@]}" "$tallwynd" --settings "$settings" --bind 127.0.0.1 --port 0 \
     >"$work/tallwynd.out" 2>"$work/tallwynd.log" &
 daemon_pid=$!
 port=$(tallwyn_wait_serving "$work/tallwynd.out" "$daemon_pid") ||
     { echo "tallwynd did not start:"; cat "$work/tallwynd.log"; exit 1; }
 web=http://127.0.0.1:$port/001bench
+web_photos=http://127.0.0.1:$port/002bench
 mail=pop3$tls://127.0.0.1:${pop3##*:}
+mail_photos=pop3$tls://127.0.0.1:${pop3_photos##*:}
+mail_relayed=pop3$tls://127.0.0.1:$relay_port
 
 # Microseconds one command takes, its output thrown away.
 elapsed() {
@@ -109,8 +147,20 @@ median() { sort -n | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : i
 hwm() { awk '/^VmHWM/ {print $2}' "/proc/$daemon_pid/status"; }
 
 page() { curl -s --max-time 120 "$web$1"; }
+page_photos() { curl -s --max-time 120 "${web_photos}toplist"; }
 pop_curl() { curl -s "${cacert[@]}" -u alice:secret "$@"; }
 pop() { pop_curl --max-time 120 "$mail/$1"; }
+pop_photos() { pop_curl --max-time 300 "$mail_photos/[1-20]"; }
+
+# The bytes the POP3 server sent over the next connection through the relay, which
+# logs it once both ends have closed.
+relayed_bytes() {
+    local before
+    before=$(wc -l <"$counts")
+    "$@" >/dev/null
+    for _ in $(seq 100); do [ "$(wc -l <"$counts")" -gt "$before" ] && break; sleep 0.05; done
+    sed -n "$((before + 1))p" "$counts" | awk '{print $1}'
+}
 
 # Check once that the pages are whole and that curl used one connection for 20 mails.
 footer='<B>By Orrinwick</B></BODY></HTML>'
@@ -122,6 +172,14 @@ connects=$(pop_curl -w '%{num_connects}\n' -o /dev/null "$mail/[1-20]" | awk '{s
 bytes_list=$(page toplist | wc -c); bytes_list_pop=$(pop "[1-20]" | wc -c)
 bytes_2m=$(page mail021 | wc -c); bytes_2m_pop=$(pop 21 | wc -c)
 [[ $(page mail021 | tail -c ${#footer}) == "$footer" ]] || { echo "2 MB page incomplete"; exit 1; }
+list=$(page_photos | tr -d '\0')
+rows=$(grep -o "<A HREF=" <<<"$list" | wc -l)
+[ "$rows" -eq 20 ] && [[ $list == *"$footer" ]] ||
+    { echo "photo list page incomplete ($rows rows)"; exit 1; }
+read_list_photos=$(relayed_bytes page_photos)
+read_pop_photos=$(relayed_bytes pop_curl --max-time 300 "$mail_relayed/[1-20]")
+[ -n "$read_list_photos" ] && [ -n "$read_pop_photos" ] ||
+    { echo "the relay counted nothing"; exit 1; }
 
 declare -A t
 for _ in $(seq "$rounds"); do
@@ -137,6 +195,10 @@ for _ in $(seq "$big_rounds"); do
     t[mail20_pop]+="$(elapsed pop 22) "
 done
 peak_big=$(hwm)
+for _ in $(seq "$big_rounds"); do
+    t[photos]+="$(elapsed page_photos) "
+    t[photos_pop]+="$(elapsed pop_photos) "
+done
 bytes_20m=$(page mail022 | wc -c); bytes_20m_pop=$(pop 22 | wc -c)
 
 m() { tr ' ' '\n' <<<"${t[$1]}" | grep . | median; }
@@ -150,10 +212,15 @@ printf '%-44s %10s %12s\n' "single-mail page, 2 MB (tallwynd)" "$(ms "$(m mail2)
 printf '%-44s %10s %12s\n' "curl RETR 21 (2 MB)" "$(ms "$(m mail2_pop)")" "$bytes_2m_pop"
 printf '%-44s %10s %12s\n' "single-mail page, 20 MB (tallwynd)" "$(ms "$(m mail20)")" "$bytes_20m"
 printf '%-44s %10s %12s\n' "curl RETR 22 (20 MB)" "$(ms "$(m mail20_pop)")" "$bytes_20m_pop"
+printf '%-44s %10s %12s\n' "list page, 20 mails with 5 MB photos (*)" "$(ms "$(m photos)")" "$read_list_photos"
+printf '%-44s %10s %12s\n' "curl RETR 1..20 of them" "$(ms "$(m photos_pop)")" "$read_pop_photos"
 printf '%-44s %10s\n' "tallwynd VmHWM after list and 2 MB pages" "${peak_small} kB"
 printf '%-44s %10s\n' "tallwynd VmHWM after 20 MB pages" "${peak_big} kB"
+echo "(*) time through the counting relay; bytes: what the POP3 server sent, counted on the relay"
 echo
 awk -v a="$(m list)" -v b="$(m list_pop)" 'BEGIN {printf "list page / curl:        %.2f  (target <= 1.30)\n", a / b}'
 awk -v a="$(m mail2)" -v b="$(m mail2_pop)" 'BEGIN {printf "single-mail page / curl: %.2f  (target <= 1.50)\n", a / b}'
 awk -v p="$peak_big" -v s="$peak_small" \
     'BEGIN {printf "peak memory:             %.1f MB (target < 16), %+d kB from 2 MB to 20 MB\n", p / 1024, p - s}'
+awk -v a="$read_list_photos" -v b="$read_pop_photos" \
+    'BEGIN {printf "photo list reads / curl:  %.3f%% (target < 1%%)\n", 100 * a / b}'

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Makes docs/window.png: the real window under Xvfb, framed by openbox, showing a
-# sample setting. Needs xvfb, openbox, x11-utils and imagemagick (Debian).
+# sample setting. Needs xvfb, openbox, x11-utils and imagemagick (Debian), and a
+# kernel that lets unshare(1) make a mount namespace (root, or user namespaces).
 # Usage: docs/make_screenshot.sh [build dir]   (default build/dev)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,14 +16,17 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# The settings file lives beside the executable, so run a copy.
-cp "$build/app/tallwyn" "$work/"
-/usr/bin/python3 - "$work/tallwyn.stp" <<'PY'
+# The window runs as installed under /usr/local, so that its link label shows the
+# README where an installed copy finds it rather than a path of this machine: the
+# install goes to $work/usr, which a private mount namespace puts over /usr/local for
+# the window alone. The settings file lives beside the executable.
+cmake --install "$build" --prefix "$work/usr" >/dev/null
+/usr/bin/python3 - "$work/usr/bin/tallwyn.stp" <<'PY'
 import sys
 lines = ["[SETTING001]", "NAME=社内メール", "ENABLE=1", "FILTER_TYPE=1",
          "FILTER1=緊急,至急", "FILTER2=", "MAIL_SERVER=localhost", "MAIL_ACCOUNT=taro",
          "MAIL_LIMIT_ENABLE=1", "MAIL_LIMIT_BYTE=2000", "MAIL_LIMIT_ENABLE2=0",
-         "MAIL_LIMIT_BYTE2=80", "MAIL_LIST_COUNT=20",
+         "MAIL_LIMIT_BYTE2=80", "MAIL_LIST_COUNT=20", "MAIL_LIST_ORDER=1",
          "[SETTING002]", "NAME=お知らせ", "ENABLE=0"]
 open(sys.argv[1], "wb").write(("\r\n".join(lines) + "\r\n").encode("cp932"))
 PY
@@ -42,7 +46,10 @@ cat > "$work/rc.xml" <<'XML'
 XML
 openbox --config-file "$work/rc.xml" >/dev/null 2>&1 & pids+=($!)
 sleep 1
-"$work/tallwyn" >/dev/null 2>&1 & pids+=($!)
+namespace=(--mount)
+[ "$(id -u)" -eq 0 ] || namespace+=(--map-root-user)
+unshare "${namespace[@]}" sh -c 'mount --bind "$1" /usr/local && exec /usr/local/bin/tallwyn' \
+    sh "$work/usr" >/dev/null 2>&1 & pids+=($!)
 for _ in $(seq 100); do xwininfo -name Ravenquill >/dev/null 2>&1 && break; sleep 0.1; done
 sleep 1
 import -window Ravenquill -frame docs/window.png

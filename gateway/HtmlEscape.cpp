@@ -1,5 +1,7 @@
 #include "gateway/HtmlEscape.h"
 
+#include "mime/PageText.h"
+
 namespace {
 
 // The character reference of a byte that needs one, nullptr for every other byte.
@@ -7,6 +9,8 @@ const char* Reference(char c) {
     switch (c) {
         case '&':
             return "&amp;";
+        case kForeignMark:  // page text's mark of a character code page 932 lacks
+            return "&";
         case '<':
             return "&lt;";
         case '>':

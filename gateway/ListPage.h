@@ -6,11 +6,12 @@
 class CSetting;
 
 // The list page: one link row per listed message, its text the message's decoded
-// subject. Fed the lines of one RETR answer after another; knows nothing of sockets.
+// subject. Fed the lines of one TOP (or RETR) answer after another; knows nothing of
+// sockets.
 //
 //   CListPage page(setting, settingText, passText);
 //   for (n = 1; n <= count && page.WantsMore(); ++n) {
-//       page.BeginMessage(n);   // then send "RETR n"
+//       page.BeginMessage(n);   // then send "TOP n 0"
 //       while (!page.FeedLine(line, out)) { ... }   // out collects the rows to send
 //   }
 //   if (page.Listed() == 0) out += CListPage::kEmptyText;

@@ -14,6 +14,7 @@
 namespace {
 
 constexpr std::string_view kOk = "+OK";
+constexpr std::string_view kErr = "-ERR";
 
 }  // namespace
 
@@ -89,22 +90,45 @@ int CPop3Dialogue::Count() {
 
 void CPop3Dialogue::RunListPage(const CRequestRoute& route, int count) {
     CListPage list(m_setting, route.settingText, route.passText);
-    for (int number = 1; number <= count && list.WantsMore(); ++number) {
+    const bool newestFirst = m_setting.MAIL_LIST_ORDER == CSetting::kListNewestFirst;
+    // The list needs headers only, and TOP leaves a message as it was, where a RETR
+    // marks it read on many servers (or archives it). TOP is optional in POP3: a
+    // server that refuses it for a message it can RETR does not know it, and is asked
+    // with RETR for the rest of the page.
+    bool useTop = true;
+    for (int i = 0; i < count && list.WantsMore(); ++i) {
         if (DeadlineNear()) {
             break;
         }
-        list.BeginMessage(number);
-        Command("RETR " + std::to_string(number) + "\r\n");
-        bool complete = false;
-        while (!complete) {
-            m_chunk.clear();
-            complete = list.FeedLine(ReadAnswerLine(), m_chunk);
-            m_page.Append(m_chunk);
+        const int number = newestFirst ? count - i : i + 1;
+        const std::string retr = "RETR " + std::to_string(number) + "\r\n";
+        if (!useTop) {
+            ReadListAnswer(list, number, retr);
+        } else if (!ReadListAnswer(list, number, "TOP " + std::to_string(number) + " 0\r\n")) {
+            // Refused by a server without TOP, or the message has vanished since STAT
+            // (then RETR is refused too, and the page keeps asking with TOP).
+            useTop = !ReadListAnswer(list, number, retr);
         }
     }
     if (list.Listed() == 0) {
         m_page.Append(CListPage::kEmptyText);
     }
+}
+
+bool CPop3Dialogue::ReadListAnswer(CListPage& list, int number, std::string_view command) {
+    list.BeginMessage(number);
+    Command(command);
+    m_chunk.clear();
+    const std::string_view status = ReadAnswerLine();
+    const bool refused = status.starts_with(kErr);
+    bool complete = list.FeedLine(status, m_chunk);
+    m_page.Append(m_chunk);
+    while (!complete) {
+        m_chunk.clear();
+        complete = list.FeedLine(ReadAnswerLine(), m_chunk);
+        m_page.Append(m_chunk);
+    }
+    return !refused;
 }
 
 void CPop3Dialogue::RunMailPage(int messageNumber) {

@@ -8,13 +8,15 @@
 
 #include "transport/BlockingSocket.h"
 
+class CListPage;
 class CPageWriter;
 class CSetting;
 struct CRequestRoute;
 
 // The client side of one POP3 session behind one page request: connect to the
-// setting's MAIL_SERVER, USER, PASS, STAT, the page's RETRs, QUIT, then the page
-// footer. Messages are never deleted or marked. A fresh session serves every request.
+// setting's MAIL_SERVER, USER, PASS, STAT, the page's TOPs or RETRs, QUIT, then the
+// page footer. Messages are never deleted, and the list page leaves them unread. A
+// fresh session serves every request.
 class CPop3Dialogue {
 public:
     // POP3 reply lines are read into a buffer of this size.
@@ -50,6 +52,9 @@ private:
     void Login();
     int Count();
     void RunListPage(const CRequestRoute& route, int count);
+    // Sends command (TOP or RETR of message number) and feeds its answer to list.
+    // False when the server refused it ("-ERR"); then no further line is read.
+    bool ReadListAnswer(CListPage& list, int number, std::string_view command);
     void RunMailPage(int messageNumber);
     void Quit();
     bool DeadlineNear() const;

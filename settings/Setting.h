@@ -45,6 +45,11 @@ public:
     static constexpr int kListCountDigits = 3;  // MAIL_LIST_COUNT, so at most 999
     static constexpr int kMaxListCount = 999;
 
+    // MAIL_LIST_ORDER: the list page starts at message 1, or at the newest message
+    // (the last one STAT counts). Any other value reads as the oldest first.
+    static constexpr int kListOldestFirst = 0;
+    static constexpr int kListNewestFirst = 1;
+
     int number = 0;
     std::string NAME;
     bool ENABLE = false;
@@ -60,6 +65,7 @@ public:
     int MAIL_LIMIT_BYTE = 1000;
     int MAIL_LIMIT_BYTE2 = 80;
     int MAIL_LIST_COUNT = 5;
+    int MAIL_LIST_ORDER = kListOldestFirst;
 
 private:
     bool m_loaded = false;

@@ -72,6 +72,8 @@ const std::vector<KeyInfo>& KeyTable() {
         FlagKey("MAIL_LIMIT_ENABLE2", &CSetting::MAIL_LIMIT_ENABLE2),
         NumberKey("MAIL_LIMIT_BYTE2", INT_MIN, INT_MAX, &CSetting::MAIL_LIMIT_BYTE2),
         NumberKey("MAIL_LIST_COUNT", 0, CSetting::kMaxListCount, &CSetting::MAIL_LIST_COUNT),
+        NumberKey("MAIL_LIST_ORDER", CSetting::kListOldestFirst, CSetting::kListNewestFirst,
+                  &CSetting::MAIL_LIST_ORDER),
     };
     return table;
 }

@@ -362,11 +362,11 @@ int main(int argc, char** argv) {
                     "keys to change; VALUE - for WEB_PASS or "
                     "MAIL_PASS reads one line from standard input")
         ->required();
-    set->footer(
-        "Keys: " + keys +
-        "\nFlags take 0 or 1; FILTER_TYPE 0 (all), 1 (FILTER1 words) or 2 (not FILTER2 "
-        "words);\nMAIL_SERVER is HOST[:PORT], pop3://HOST[:PORT], or pop3s://HOST[:PORT] for "
-        "TLS\n(port 995 unless given). Values are UTF-8 and stored as Shift_JIS.");
+    set->footer("Keys: " + keys +
+                "\nFlags take 0 or 1; FILTER_TYPE 0 (all), 1 (FILTER1 words) or 2 (not FILTER2 "
+                "words);\nMAIL_LIST_ORDER 0 (message 1 first) or 1 (the newest first);\n"
+                "MAIL_SERVER is HOST[:PORT], pop3://HOST[:PORT], or pop3s://HOST[:PORT] for "
+                "TLS\n(port 995 unless given). Values are UTF-8 and stored as Shift_JIS.");
     app.require_subcommand(0, 1);
     app.failure_message([](const CLI::App*, const CLI::Error& e) {
         return "tallwynd: " + std::string(e.what()) +

@@ -46,6 +46,15 @@ void Retype(QLineEdit* edit, const QString& text) {
     TypeText(edit, text);
 }
 
+// The controls that follow ENABLE: 1004 to 1017 and the list order.
+QList<int> EditorIds() {
+    QList<int> ids{IDC_LIST_ORDER};
+    for (int id = IDC_FILTER_ALL; id <= IDC_MAIL_PASS; ++id) {
+        ids.append(id);
+    }
+    return ids;
+}
+
 CSetting EnabledSetting() {
     CSetting setting;
     setting.ENABLE = true;
@@ -72,7 +81,7 @@ private slots:
     void enablingFollowsChecksAndRadios_data();
     void enablingFollowsChecksAndRadios();
     void clickingOptionsRecomputesEnabling();
-    void filterTypeOutsideRangeChecksNoRadioAndSurvivesUpdate();
+    void valuesOutsideTheControlsCheckNothingAndSurviveUpdate();
     void addressShowsThePortAsTyped_data();
     void addressShowsThePortAsTyped();
     void addressFollowsTypingAndSelection();
@@ -96,7 +105,8 @@ void MainDialogTest::startsWithDefaultsWithoutFile() {
     QCOMPARE(Edit(dialog, IDC_LIST_COUNT)->text(), QStringLiteral("5"));
     QCOMPARE(Edit(dialog, IDC_PORT)->text(), QStringLiteral("80"));
     QCOMPARE(Address(dialog), QStringLiteral("http://SERVER/001XXXXXXtoplist"));
-    for (int id = IDC_FILTER_ALL; id <= IDC_MAIL_PASS; ++id) {
+    QVERIFY(!Button(dialog, IDC_LIST_ORDER)->isChecked());
+    for (const int id : EditorIds()) {
         QVERIFY2(!dialog.Control(id)->isEnabled(), qPrintable(QString::number(id)));
     }
     QVERIFY(Button(dialog, IDC_START)->isEnabled());
@@ -119,6 +129,7 @@ void MainDialogTest::startsWithStoredSettings() {
     first.MAIL_LIMIT_ENABLE = true;
     first.MAIL_LIMIT_BYTE = 2000;
     first.MAIL_LIST_COUNT = 20;
+    first.MAIL_LIST_ORDER = CSetting::kListNewestFirst;
     file.Store(1, first);
     CSetting second;
     second.NAME = "second";
@@ -140,6 +151,7 @@ void MainDialogTest::startsWithStoredSettings() {
     QVERIFY(Button(dialog, IDC_ENABLE)->isChecked());
     QVERIFY(Button(dialog, IDC_BODY_LIMIT_CHECK)->isChecked());
     QVERIFY(!Button(dialog, IDC_SUBJECT_LIMIT_CHECK)->isChecked());
+    QVERIFY(Button(dialog, IDC_LIST_ORDER)->isChecked());
     QVERIFY(Button(dialog, IDC_FILTER_INCLUDE)->isChecked());
     QVERIFY(!Button(dialog, IDC_FILTER_ALL)->isChecked());
     QVERIFY(dialog.Control(IDC_FILTER1)->isEnabled());
@@ -163,6 +175,7 @@ void MainDialogTest::updateWritesOnlyTheSelectedSettingAndRenamesItsItem() {
     Retype(Edit(dialog, IDC_MAIL_PASS), QStringLiteral("pw"));
     QTest::mouseClick(Button(dialog, IDC_SUBJECT_LIMIT_CHECK), Qt::LeftButton);
     Retype(Edit(dialog, IDC_SUBJECT_LIMIT), QStringLiteral("40"));
+    QTest::mouseClick(Button(dialog, IDC_LIST_ORDER), Qt::LeftButton);
     QTest::mouseClick(Button(dialog, IDC_UPDATE), Qt::LeftButton);
 
     auto* list = dialog.ControlAs<QListWidget>(IDC_SETTING_LIST);
@@ -186,6 +199,7 @@ void MainDialogTest::updateWritesOnlyTheSelectedSettingAndRenamesItsItem() {
     QCOMPARE(stored.MAIL_LIMIT_BYTE2, 40);
     QCOMPARE(stored.MAIL_LIMIT_BYTE, 1000);
     QCOMPARE(stored.MAIL_LIST_COUNT, 5);
+    QCOMPARE(stored.MAIL_LIST_ORDER, CSetting::kListNewestFirst);
     QCOMPARE(file.profile.GetIniString("SETTING001", "NAME", "absent"), std::string("absent"));
     QCOMPARE(dialog.Settings()[2].NAME, Sjis("お知らせ"));
 }
@@ -329,11 +343,7 @@ void MainDialogTest::enablingFollowsChecksAndRadios_data() {
     QTest::addColumn<bool>("bodyLimit");
     QTest::addColumn<bool>("subjectLimit");
     QTest::addColumn<QList<int>>("disabled");
-    QList<int> all;
-    for (int id = IDC_FILTER_ALL; id <= IDC_MAIL_PASS; ++id) {
-        all.append(id);
-    }
-    QTest::newRow("not in use: all grey") << false << 1 << true << true << all;
+    QTest::newRow("not in use: all grey") << false << 1 << true << true << EditorIds();
     QTest::newRow("show all mails")
         << true << 0 << false << false
         << QList<int>{IDC_FILTER1, IDC_FILTER2, IDC_BODY_LIMIT, IDC_SUBJECT_LIMIT};
@@ -360,11 +370,11 @@ void MainDialogTest::enablingFollowsChecksAndRadios() {
     file.Store(1, setting);
     CTestDialog dialog(file.profile);
 
-    for (int id = IDC_FILTER_ALL; id <= IDC_MAIL_PASS; ++id) {
+    for (const int id : EditorIds()) {
         QVERIFY2(dialog.Control(id)->isEnabled() == !disabled.contains(id),
                  qPrintable(QString::number(id)));
     }
-    // Outside 1004 to 1017 nothing is touched.
+    // Nothing else is touched.
     for (const int id : {IDC_SETTING_LIST, IDC_NAME, IDC_ENABLE, IDC_UPDATE, IDC_PORT, IDC_START}) {
         QVERIFY2(dialog.Control(id)->isEnabled(), qPrintable(QString::number(id)));
     }
@@ -401,13 +411,14 @@ void MainDialogTest::clickingOptionsRecomputesEnabling() {
     QVERIFY(!dialog.Settings()[1].ENABLE);
 }
 
-void MainDialogTest::filterTypeOutsideRangeChecksNoRadioAndSurvivesUpdate() {
+void MainDialogTest::valuesOutsideTheControlsCheckNothingAndSurviveUpdate() {
     CTestProfile file;
     CSetting setting = EnabledSetting();
     setting.FILTER_TYPE = 7;
+    setting.MAIL_LIST_ORDER = 7;
     file.Store(1, setting);
     CTestDialog dialog(file.profile);
-    for (const int id : {IDC_FILTER_ALL, IDC_FILTER_INCLUDE, IDC_FILTER_EXCLUDE}) {
+    for (const int id : {IDC_FILTER_ALL, IDC_FILTER_INCLUDE, IDC_FILTER_EXCLUDE, IDC_LIST_ORDER}) {
         QVERIFY(!Button(dialog, id)->isChecked());
     }
     QTest::mouseClick(Button(dialog, IDC_UPDATE), Qt::LeftButton);
@@ -415,6 +426,7 @@ void MainDialogTest::filterTypeOutsideRangeChecksNoRadioAndSurvivesUpdate() {
     CSetting reread;
     reread.Load(file.profile, 1);
     QCOMPARE(reread.FILTER_TYPE, 7);
+    QCOMPARE(reread.MAIL_LIST_ORDER, 7);
 
     // Showing a setting with a type in range checks exactly its radio button again.
     QTest::mouseClick(Button(dialog, IDC_FILTER_INCLUDE), Qt::LeftButton);

@@ -18,7 +18,7 @@ constexpr int kShortTimeoutMs = 2000;
 // One message with the subject, listed and closed.
 pop3::Script Mailbox(const std::string& subject) {
     using namespace pop3;
-    return Join({Login(1), Retr(1, Message(subject)), Quit()});
+    return Join({Login(1), Top(1, Message(subject, "")), Quit()});
 }
 
 }  // namespace

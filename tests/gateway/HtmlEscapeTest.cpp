@@ -25,7 +25,8 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"PlainRunsAround", "ab<c>'d", "ab&lt;c&gt;&#39;d"},
         // "ソ" (0x83 0x5C) and "表" (0x95 0x5C): trail bytes are never markup.
         Case{"ShiftJisUntouched", "\x83\x5C\x95\x5C\x82\xA0", "\x83\x5C\x95\x5C\x82\xA0"},
-        Case{"LineBreaksUntouched", "a\r\nb\r", "a\r\nb\r"}),
+        Case{"LineBreaksUntouched", "a\r\nb\r", "a\r\nb\r"},
+        Case{"ForeignMarkBecomesReference", std::string_view("\0#233;&", 7), "&#233;&amp;"}),
     [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -136,8 +136,10 @@ private:
             std::string answer = "+OK\r\n";
             if (line.starts_with("STAT")) {
                 answer = "+OK 3 1100000\r\n";
-            } else if (line.starts_with("RETR")) {
-                const int number = std::atoi(line.c_str() + 5);
+            } else if (line.starts_with("RETR") || line.starts_with("TOP")) {
+                // TOP n 0 gets the whole message too, as from servers that ignore the
+                // line count.
+                const int number = std::atoi(line.c_str() + (line.starts_with("TOP") ? 4 : 5));
                 answer = number >= 1 && number <= 3 ? "+OK\r\n" + Message(number) + ".\r\n"
                                                     : "-ERR no such message\r\n";
             }

@@ -6,9 +6,10 @@
 #include "support/FakePop3Server.h"
 
 // Pieces of a FakePop3Server script in the order the gateway talks: the login with
-// STAT, one RETR per message, QUIT. The account is "taro" with the password "secret":
+// STAT, one TOP (list page) or RETR (single-mail page) per message, QUIT. The account
+// is "taro" with the password "secret":
 //
-//   FakePop3Server server({Join({Login(1), Retr(1, Message("hello")), Quit()})});
+//   FakePop3Server server({Join({Login(1), Top(1, Message("hello", "")), Quit()})});
 namespace pop3 {
 
 using Script = FakePop3Server::Script;
@@ -42,6 +43,12 @@ inline std::string Message(const std::string& subject, const std::string& body =
 // RETR number, answered with message (sent as it stands, so already dot-stuffed).
 inline Script Retr(int number, const std::string& message) {
     return {"C: RETR " + std::to_string(number),
+            FakePop3Server::Raw("+OK\r\n" + message + ".\r\n")};
+}
+
+// TOP number 0, answered with message (its header; a server may send the body too).
+inline Script Top(int number, const std::string& message) {
+    return {"C: TOP " + std::to_string(number) + " 0",
             FakePop3Server::Raw("+OK\r\n" + message + ".\r\n")};
 }
 

@@ -32,6 +32,8 @@ std::string FieldText(const CSetting& s, std::string_view key) {
         return std::to_string(s.MAIL_LIMIT_BYTE2);
     if (key == "MAIL_LIST_COUNT")
         return std::to_string(s.MAIL_LIST_COUNT);
+    if (key == "MAIL_LIST_ORDER")
+        return std::to_string(s.MAIL_LIST_ORDER);
     if (key == "NAME")
         return s.NAME;
     if (key == "FILTER1")
@@ -89,6 +91,8 @@ INSTANTIATE_TEST_SUITE_P(
         SetRow{"FilterTypeThreeRefused", "FILTER_TYPE", "3", false, ""},
         SetRow{"ListCountOfFourDigitsRefused", "MAIL_LIST_COUNT", "1000", false, ""},
         SetRow{"ListCountNegativeRefused", "MAIL_LIST_COUNT", "-1", false, ""},
+        SetRow{"NewestFirst", "MAIL_LIST_ORDER", "1", true, "1"},
+        SetRow{"ListOrderTwoRefused", "MAIL_LIST_ORDER", "2", false, ""},
         SetRow{"JapaneseNameStoredAsCp932", "NAME", "会議", true, kKaigiCp932},
         SetRow{"EmojiRefused", "NAME", "meeting \xF0\x9F\x98\x80", false, ""},
         SetRow{"InvalidUtf8Refused", "NAME", "\xFF\xFE", false, ""},

@@ -4,6 +4,7 @@ composed with Python's email package. Expected subjects are what Python's email
 package decodes, in code page 932 and escaped for HTML."""
 
 import os
+import re
 import unittest
 
 import harness
@@ -89,6 +90,44 @@ class DovecotTest(unittest.TestCase):
     def test_every_served_page_is_logged_ok(self):
         _, line = self.server.page_and_log_line("/001pwmail004")
         self.assertRegex(line, r" setting=1 page=\"mail 4\" outcome=ok bytes=\d+ ")
+
+
+class SeenFlagTest(unittest.TestCase):
+    """Dovecot marks a message read (Seen, the S after ':2,' in its Maildir file name)
+    when a client RETRs it; other mail clients of the mailbox show that flag."""
+
+    def setUp(self):
+        self.dir = make_temp_dir(self.addCleanup)
+        self.pop3 = Pop3Fixture(os.path.join(self.dir, "pop3"), samples="test")
+        self.pop3.start()
+        self.addCleanup(self.pop3.stop)
+        file = os.path.join(self.dir, "tallwyn.stp")
+        write_settings(file, 1, ENABLE="1", WEB_PASS="pw", MAIL_SERVER=self.pop3.address,
+                       MAIL_ACCOUNT=self.pop3.user, MAIL_PASS=self.pop3.password,
+                       MAIL_LIST_COUNT="20", MAIL_LIST_ORDER="1")
+        self.server = Server(file, os.path.join(self.dir, "log"))
+        self.addCleanup(self.server.stop)
+
+    def seen(self) -> list:
+        """The numbers of the messages marked read, from their file names."""
+        maildir = os.path.join(self.pop3.directory, "mail", self.pop3.user)
+        numbers = []
+        for sub in ("new", "cur"):
+            for name in os.listdir(os.path.join(maildir, sub)):
+                base, _, flags = name.partition(":2,")
+                if "S" in flags:
+                    numbers.append(int(re.search(r"\.M(\d+)P", base).group(1)))
+        return sorted(numbers)
+
+    def test_the_list_leaves_every_message_unread_and_reading_one_marks_only_it(self):
+        page = self.server.page("/001pwtoplist")
+        self.assertTrue(page.endswith(FOOTER), page[-200:])
+        count = len(self.pop3.samples)
+        links = [int(n) for n in re.findall(rb"<A HREF='001pwmail(\d+)'>", page)]
+        self.assertEqual(links, list(range(count, 0, -1)))  # the newest first
+        self.assertEqual(self.seen(), [])
+        self.assertTrue(self.server.page("/001pwmail002").endswith(FOOTER))
+        self.assertEqual(self.seen(), [2])
 
 
 if __name__ == "__main__":
