@@ -32,16 +32,21 @@ constexpr std::string_view kHttpHead =
     "\r\n";
 constexpr std::string_view kPageHead = "<HTML><HEAD><TITLE>Ravenquill</TITLE></HEAD><BODY>";
 
-std::string FormatPeer(const sockaddr_in& peer) {
+using Clock = CRefusalThrottle::Clock;
+
+std::string FormatPeer(const CAcceptedConnection& connection) {
+    in_addr address{};
+    address.s_addr = connection.address;
     char text[INET_ADDRSTRLEN] = {};
-    if (inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text) == nullptr) {
+    if (inet_ntop(AF_INET, &address, text, sizeof text) == nullptr) {
         return {};
     }
-    return std::string(text) + ":" + std::to_string(ntohs(peer.sin_port));
+    return std::string(text) + ":" + std::to_string(connection.port);
 }
 
 // Reads the request head up to its empty line. Returns the captured "GET /" line
 // (empty when there was none), or nothing when the head is too large to be served.
+// Bounded by the stream's deadline as a whole, not only wait by wait.
 std::optional<std::string> ReadRequestHead(CBlockingSocket& browser, int timeoutMs) {
     char line[CRequestHead::kLineBufferSize];
     CRequestHead head;
@@ -147,8 +152,14 @@ void CListenSocket::OnAccept(int errorCode) {
         }
         return;
     }
+    if (const std::optional<CAcceptedConnection> connection = Accept()) {
+        Serve(*connection);
+    }
+}
+
+std::optional<CAcceptedConnection> CListenSocket::Accept() {
     if (m_hSocket < 0) {
-        return;
+        return std::nullopt;
     }
     sockaddr_in peer{};
     socklen_t peerLength = sizeof peer;
@@ -158,46 +169,85 @@ void CListenSocket::OnAccept(int errorCode) {
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         // Nothing waiting after all, or the connection went away: drop the notification.
-        return;
+        return std::nullopt;
     }
-    const auto start = std::chrono::steady_clock::now();
-    m_record = CRequestRecord{};
-    m_record.client = FormatPeer(peer);
-    m_record.page = "refused";
+    return CAcceptedConnection{fd, peer.sin_addr.s_addr, ntohs(peer.sin_port)};
+}
+
+void CListenSocket::Serve(const CAcceptedConnection& connection) {
+    const auto start = Clock::now();
+    // Closed last, after m_onServed: a client that has seen its answer end finds the
+    // request already logged.
+    const CConnectionHandle handle(connection.fd);
+    CRequestRecord record;
+    record.client = FormatPeer(connection);
+    switch (m_throttle.Check(connection.address, start)) {
+        case CRefusalThrottle::kServe:
+            break;
+        case CRefusalThrottle::kDropFirst:
+            record.page = "throttled";
+            if (m_onServed) {
+                m_onServed(record);
+            }
+            return;
+        case CRefusalThrottle::kDrop:
+            return;
+    }
+    record.page = "refused";
     {
-        const CConnectionHandle connection(fd);
-        CBlockingSocket browser(connection.Get());
+        CBlockingSocket browser(handle.Get());
+        // The head has one time-out in all: a client sending a byte now and then
+        // must not restart the clock with each one.
+        browser.SetDeadline(start + std::chrono::milliseconds(m_timeoutMs));
         try {
             const std::optional<std::string> requestLine = ReadRequestHead(browser, m_timeoutMs);
             if (requestLine) {
-                HandleRequest(requestLine->c_str(), browser);
+                const auto deadline =
+                    start + std::chrono::milliseconds(m_timeoutMs) * kRequestTimeouts;
+                browser.SetDeadline(deadline);
+                HandleRequest(requestLine->c_str(), browser, record, deadline, connection.address);
+            } else {
+                record.refusal = "head too large";
             }
         } catch (const CMyException& e) {
             // Reading the head or sending the page head failed: the request is dropped.
-            m_record.errorCode = e.m_nCode;
-            m_record.errorText = e.GetErrorMessage();
-            m_record.detail = browser.LastErrorDetail();
+            record.errorCode = e.m_nCode;
+            record.errorText = e.GetErrorMessage();
+            record.detail = browser.LastErrorDetail();
         }
     }
-    m_record.milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                std::chrono::steady_clock::now() - start)
-                                .count();
+    record.milliseconds =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
     if (m_onServed) {
-        m_onServed(m_record);
+        m_onServed(record);
     }
 }
 
 void CListenSocket::HandleRequest(const char* requestLine, CBlockingSocket& browser) {
+    CRequestRecord record;
+    HandleRequest(requestLine, browser, record,
+                  Clock::now() + std::chrono::milliseconds(m_timeoutMs) * kRequestTimeouts,
+                  std::nullopt);
+}
+
+void CListenSocket::HandleRequest(const char* requestLine, CBlockingSocket& browser,
+                                  CRequestRecord& record, Clock::time_point deadline,
+                                  std::optional<std::uint32_t> address) {
     const CRequestRoute route = RouteRequest(requestLine != nullptr ? requestLine : "", m_settings);
-    m_record.settingNumber = route.settingNumber;
+    record.settingNumber = route.settingNumber;
     if (route.Refused()) {
-        m_record.page = "refused";
+        record.page = "refused";
+        record.refusal = route.refusal;
+        if (address && route.refusal == "wrong password") {
+            m_throttle.NoteRefusal(*address, Clock::now());
+        }
         return;
     }
-    m_record.page = route.page == CRequestRoute::kList
-                        ? "toplist"
-                        : "mail " + std::to_string(route.messageNumber);
-    const CSetting& setting = m_settings[static_cast<std::size_t>(route.settingNumber)];
+    record.page = route.page == CRequestRoute::kList
+                      ? "toplist"
+                      : "mail " + std::to_string(route.messageNumber);
+    // The request's own copy: the owner may change its table between requests.
+    const CSetting setting = m_settings[static_cast<std::size_t>(route.settingNumber)];
 
     CPageWriter page(browser, m_timeoutMs);
     // The HTTP head and the page head go out at once, in one chunk, before the mail
@@ -209,24 +259,25 @@ void CListenSocket::HandleRequest(const char* requestLine, CBlockingSocket& brow
     try {
         page.Send(head);
     } catch (const CMyException&) {
-        m_record.bytesSent = page.BytesSent();
+        record.bytesSent = page.BytesSent();
         throw;
     }
 
     CPop3Dialogue dialogue(setting, page, m_timeoutMs);
+    dialogue.SetDeadline(deadline);
     try {
         dialogue.Run(route);
     } catch (const CMyException& e) {
         // The page ends where it was, without footer. What was gathered for the
         // browser before the failure still goes out, as it would have unbatched.
-        m_record.errorCode = e.m_nCode;
-        m_record.errorText = e.GetErrorMessage();
-        m_record.detail = dialogue.FailureDetail();
+        record.errorCode = e.m_nCode;
+        record.errorText = e.GetErrorMessage();
+        record.detail = dialogue.FailureDetail();
         try {
             page.Flush();
         } catch (const CMyException&) {
             page.Discard();
         }
     }
-    m_record.bytesSent = page.BytesSent();
+    record.bytesSent = page.BytesSent();
 }

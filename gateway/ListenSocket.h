@@ -1,8 +1,11 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
+#include "gateway/RefusalThrottle.h"
 #include "settings/Setting.h"
 #include "transport/BlockingSocket.h"
 
@@ -11,7 +14,8 @@
 struct CRequestRecord {
     std::string client;      // peer address, "a.b.c.d:port"
     int settingNumber = -1;  // -1 when the path gave none
-    std::string page;        // "toplist", "mail N" or "refused"
+    std::string page;        // "toplist", "mail N", "refused" or "throttled"
+    std::string refusal;     // why it was refused ("wrong password", ...), else empty
     int errorCode = 0;       // 0 when the page was served whole, else the failure code
     std::string errorText;   // the failure's message (code page 932), empty when ok
     std::string detail;      // the failure's cause in words (ASCII), when known:
@@ -20,10 +24,23 @@ struct CRequestRecord {
     long long milliseconds = 0;
 };
 
+// A connection taken from the listen queue and not yet served.
+struct CAcceptedConnection {
+    int fd = -1;
+    std::uint32_t address = 0;  // the peer's IPv4 address, network byte order
+    int port = 0;
+};
+
 // The HTTP server socket. Whoever runs the event loop calls OnAccept when the
 // handle is readable; one connection is served completely inside one OnAccept, so
-// requests are served one at a time. The settings table belongs to the owner and is
-// only read here.
+// requests are served one at a time. A server with workers calls Accept on its loop
+// and Serve on a worker instead: Serve may run on several threads at once. The
+// settings table belongs to the owner and is only read here; it must not change while
+// requests are served.
+//
+// Every request is bounded, whatever its peers do: its head must arrive whole within
+// one time-out of the accept, and the whole request, mail-server dialogue and page
+// included, ends within kRequestTimeouts time-outs.
 class CListenSocket {
 public:
     explicit CListenSocket(const CSettingTable& settings);
@@ -43,24 +60,42 @@ public:
     // The port the socket is bound to, 0 when there is none.
     int Port() const;
 
+    // A whole request takes at most this many time-outs.
+    static constexpr int kRequestTimeouts = 4;
+
     // Serves one waiting connection. A non-zero errorCode is handed to
     // m_onAcceptError and nothing is accepted.
     void OnAccept(int errorCode = 0);
+    // Takes one waiting connection, if there is one.
+    std::optional<CAcceptedConnection> Accept();
+    // Serves an accepted connection and closes it.
+    void Serve(const CAcceptedConnection& connection);
     // Answers one captured request line on the browser stream.
     void HandleRequest(const char* requestLine, CBlockingSocket& browser);
 
-    // Bounds every wait of a request (browser and mail server); tests pass short ones.
-    void SetTimeout(int timeoutMs) { m_timeoutMs = timeoutMs; }
+    // Bounds every wait of a request (browser and mail server), and through it the
+    // head and the whole request; tests pass short ones. A request always has a
+    // bound: 0 or less gives kTimeoutMs.
+    void SetTimeout(int timeoutMs) { m_timeoutMs = timeoutMs > 0 ? timeoutMs : kTimeoutMs; }
     int Timeout() const { return m_timeoutMs; }
 
-    // Called after each accepted connection is closed.
+    // Wrong passwords per address before it is shut out (0: never); see CRefusalThrottle.
+    void SetMaxRefusals(int maxRefusals) { m_throttle.SetMaxRefusals(maxRefusals); }
+
+    // Called after each accepted connection is closed, on the thread that served it,
+    // except for a throttled address's connections after the first of its blocked
+    // period, which are closed without a word.
     std::function<void(const CRequestRecord&)> m_onServed;
     // Called for an accept notification with an error code.
     std::function<void(int errorCode)> m_onAcceptError;
 
 private:
+    void HandleRequest(const char* requestLine, CBlockingSocket& browser, CRequestRecord& record,
+                       CRefusalThrottle::Clock::time_point deadline,
+                       std::optional<std::uint32_t> address);
+
     const CSettingTable& m_settings;
     int m_hSocket = -1;
     int m_timeoutMs = kTimeoutMs;
-    CRequestRecord m_record;  // the request being served
+    CRefusalThrottle m_throttle;
 };

@@ -25,6 +25,16 @@ CPop3Dialogue::~CPop3Dialogue() {
     m_mail.Close();
 }
 
+void CPop3Dialogue::SetDeadline(std::chrono::steady_clock::time_point deadline) {
+    m_deadline = deadline;
+    m_mail.SetDeadline(deadline);
+}
+
+bool CPop3Dialogue::DeadlineNear() const {
+    return m_deadline &&
+           std::chrono::steady_clock::now() + std::chrono::milliseconds(m_timeoutMs) >= *m_deadline;
+}
+
 void CPop3Dialogue::Run(const CRequestRoute& route) {
     Connect();
     Login();
@@ -87,6 +97,9 @@ void CPop3Dialogue::RunListPage(const CRequestRoute& route, int count) {
     // with RETR for the rest of the page.
     bool useTop = true;
     for (int i = 0; i < count && list.WantsMore(); ++i) {
+        if (DeadlineNear()) {
+            break;
+        }
         const int number = newestFirst ? count - i : i + 1;
         const std::string retr = "RETR " + std::to_string(number) + "\r\n";
         if (!useTop) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +33,11 @@ public:
     // Closes the mail-server connection, whatever became of the dialogue.
     ~CPop3Dialogue();
 
+    // Bounds the whole dialogue, connection included: every wait for the mail server
+    // ends by then, and the list page retrieves no further message once less than one
+    // time-out is left, so that QUIT and the footer still fit.
+    void SetDeadline(std::chrono::steady_clock::time_point deadline);
+
     // Runs the whole dialogue and writes the page body and footer for route (a list or
     // single-mail request). Raises CMyException; the page then stays cut where it was.
     void Run(const CRequestRoute& route);
@@ -50,6 +57,7 @@ private:
     bool ReadListAnswer(CListPage& list, int number, std::string_view command);
     void RunMailPage(int messageNumber);
     void Quit();
+    bool DeadlineNear() const;
 
     // Sends a command; chunks gathered for the browser go out first, since the mail
     // server may keep us waiting.
@@ -69,4 +77,5 @@ private:
     std::string m_longLine;  // a line longer than the reply buffer, put back together
     std::string m_chunk;     // page text made from the current line
     std::string m_detail;    // a failure found before any connection
+    std::optional<std::chrono::steady_clock::time_point> m_deadline;
 };

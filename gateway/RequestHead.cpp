@@ -13,5 +13,7 @@ CRequestHead::Result CRequestHead::Feed(std::string_view piece) {
     if (piece.starts_with("GET /")) {
         m_requestLine = std::string(piece);
     }
-    return piece == "\r\n" ? kComplete : kMore;
+    // A line-oriented client may end its lines with LF alone; waiting for a CR LF that
+    // never comes would only hold the connection.
+    return piece == "\r\n" || piece == "\n" ? kComplete : kMore;
 }

@@ -14,10 +14,13 @@ constexpr std::size_t kPageWordLength = 7;
 constexpr std::size_t kMinHttpPos = 10;
 constexpr std::size_t kSettingTextLength = 3;
 
+constexpr std::string_view kNoSuchPage = "no such page";
+
 }  // namespace
 
 CRequestRoute ParseRequestLine(std::string_view requestLine) {
     CRequestRoute route;
+    route.refusal = kNoSuchPage;
     if (!requestLine.starts_with(kGetPrefix)) {
         return route;
     }
@@ -43,6 +46,9 @@ CRequestRoute ParseRequestLine(std::string_view requestLine) {
         route.page = CRequestRoute::kMail;
         route.messageNumber = DecimalValue(pageWord.substr(kMailWord.size()));
     }
+    if (!route.Refused()) {
+        route.refusal = {};
+    }
     return route;
 }
 
@@ -56,11 +62,19 @@ CRequestRoute RouteRequest(std::string_view requestLine, const CSettingTable& se
     const int number = route.settingNumber;
     if (!IsSettingInUse(number)) {
         route.page = CRequestRoute::kRefused;
+        route.refusal = kNoSuchPage;
         return route;
     }
     const CSetting& setting = settings[static_cast<std::size_t>(number)];
     const bool passOk = ConstantTimeEquals(setting.WEB_PASS, route.passText);
-    if (!setting.IsLoaded() || !passOk || !setting.ENABLE) {
+    if (!setting.IsLoaded()) {
+        route.refusal = kNoSuchPage;
+    } else if (!setting.ENABLE) {
+        route.refusal = "disabled";
+    } else if (!passOk) {
+        route.refusal = "wrong password";
+    }
+    if (!route.refusal.empty()) {
         route.page = CRequestRoute::kRefused;
     }
     return route;

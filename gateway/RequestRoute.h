@@ -16,6 +16,9 @@ struct CRequestRoute {
     int settingNumber = -1;   // their decimal value; -1 when the path gave none
     std::string passText;     // the bytes between the setting number and the page word
     int messageNumber = 0;    // the single-mail page's message number
+    // Why a request was refused, for the log only: "no such page", "disabled" or
+    // "wrong password"; empty when it was not.
+    std::string_view refusal;
 
     bool Refused() const { return page == kRefused; }
 };
@@ -27,7 +30,9 @@ CRequestRoute ParseRequestLine(std::string_view requestLine);
 
 // ParseRequestLine, then the access check: the number must name a loaded setting 1 or 2
 // that is enabled and whose WEB_PASS equals the password text. Anything else is refused
-// alike, so a browser cannot tell a wrong password from a missing setting.
+// alike, so a browser cannot tell a wrong password from a missing setting; only
+// refusal tells them apart. A disabled setting is "disabled" whatever the password, so
+// that not even the log shows a right guess at it.
 CRequestRoute RouteRequest(std::string_view requestLine, const CSettingTable& settings);
 
 // Byte-wise equality whose time depends only on the lengths, never on the contents.

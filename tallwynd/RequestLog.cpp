@@ -36,13 +36,20 @@ std::string CRequestLog::FormatLine(const CRequestRecord& record, std::string_vi
             (record.settingNumber < 0 ? std::string("-") : std::to_string(record.settingNumber));
     line += " page=" + Value(record.page);
     std::string outcome = "ok";
-    if (record.errorCode != 0) {
+    if (record.page == "throttled") {
+        outcome = "throttled";
+    } else if (!record.refusal.empty() && record.errorCode == 0) {
+        outcome = "refused";
+    } else if (record.errorCode != 0) {
         outcome = Cp932ToUtf8Lossy(record.errorText);
         if (outcome.empty()) {
             outcome = "error " + std::to_string(record.errorCode);
         }
     }
     line += " outcome=" + Value(outcome);
+    if (outcome == "refused") {
+        line += " reason=" + Value(record.refusal);
+    }
     if (record.errorCode != 0 && !record.detail.empty()) {
         line += " detail=" + Value(record.detail);
     }

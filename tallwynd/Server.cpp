@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 
@@ -71,12 +72,24 @@ private:
 
 CServer::CServer(const CSettingTable& settings) : m_listener(settings) {}
 
-CServer::~CServer() = default;
+CServer::~CServer() {
+    for (int& fd : m_wakePipe) {
+        if (fd >= 0) {
+            close(fd);
+            fd = -1;
+        }
+    }
+}
 
-int CServer::Start(int port, const char* address) {
+int CServer::Start(int port, const char* address, int maxConnections) {
+    m_maxConnections = std::max(1, maxConnections);
     int error = m_listener.Create(port, address);
     if (error == 0) {
-        error = m_listener.Listen();
+        error = m_listener.Listen(std::max(kMinBacklog, m_maxConnections));
+    }
+    if (error == 0 && m_wakePipe[0] < 0 && pipe2(m_wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        m_wakePipe[0] = m_wakePipe[1] = -1;
+        error = errno;
     }
     if (error == 0) {
         m_signals = std::make_unique<CStopSignals>();
@@ -95,10 +108,26 @@ int CServer::Run() {
     if (!m_signals) {
         return EBADF;  // not started
     }
+    {
+        const std::lock_guard lock(m_mutex);
+        m_stopping = false;
+    }
+    for (int i = 0; i < m_maxConnections; ++i) {
+        m_workers.emplace_back([this] { Work(); });
+    }
     int result = 0;
     while (!g_stopRequested) {
-        pollfd fds[2] = {{m_listener.Handle(), POLLIN, 0}, {m_signals->ReadFd(), POLLIN, 0}};
-        int ready = poll(fds, 2, -1);
+        bool workerFree;
+        {
+            const std::lock_guard lock(m_mutex);
+            workerFree = m_idle > static_cast<int>(m_queue.size());
+        }
+        // With every worker busy the listener is not watched: new connections wait in
+        // its backlog until a worker wakes the loop.
+        pollfd fds[3] = {{m_signals->ReadFd(), POLLIN, 0},
+                         {m_wakePipe[0], POLLIN, 0},
+                         {m_listener.Handle(), static_cast<short>(workerFree ? POLLIN : 0), 0}};
+        int ready = poll(fds, 3, -1);
         if (ready < 0) {
             if (errno == EINTR) {
                 continue;
@@ -106,18 +135,60 @@ int CServer::Run() {
             result = errno;
             break;
         }
-        if (fds[1].revents != 0 || g_stopRequested) {
+        if (fds[0].revents != 0 || g_stopRequested) {
             break;
         }
-        if (fds[0].revents & (POLLERR | POLLNVAL)) {
+        if (fds[1].revents & POLLIN) {
+            char drained[64];
+            while (read(m_wakePipe[0], drained, sizeof drained) > 0) {
+            }
+        }
+        if (fds[2].revents & (POLLERR | POLLNVAL)) {
             result = EBADF;
             break;
         }
-        if (fds[0].revents & POLLIN) {
-            m_listener.OnAccept(0);
+        if (workerFree && (fds[2].revents & POLLIN)) {
+            if (const std::optional<CAcceptedConnection> connection = m_listener.Accept()) {
+                const std::lock_guard lock(m_mutex);
+                m_queue.push_back(*connection);
+            }
+            m_queued.notify_one();
         }
     }
     m_listener.Close();
+    {
+        const std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_queued.notify_all();
+    for (std::thread& worker : m_workers) {
+        worker.join();
+    }
+    m_workers.clear();
     m_signals.reset();
     return result;
+}
+
+void CServer::Work() {
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        ++m_idle;
+        WakeLoop();
+        m_queued.wait(lock, [this] { return m_stopping || !m_queue.empty(); });
+        --m_idle;
+        if (m_queue.empty()) {
+            return;  // stopping, and nothing accepted is left unserved
+        }
+        const CAcceptedConnection connection = m_queue.front();
+        m_queue.pop_front();
+        lock.unlock();
+        m_listener.Serve(connection);
+        lock.lock();
+    }
+}
+
+void CServer::WakeLoop() {
+    const char byte = 0;
+    // A full pipe already wakes the loop.
+    [[maybe_unused]] auto written = write(m_wakePipe[1], &byte, 1);
 }

@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -16,6 +17,7 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -36,6 +38,35 @@ constexpr int kDefaultPort = 8080;
 
 void Complain(const std::string& message) {
     std::cerr << "tallwynd: " << message << std::endl;
+}
+
+constexpr double kDefaultTimeoutSeconds = kTimeoutMs / 1000.0;
+
+void Warn(const std::string& message) {
+    Complain("warning: " + message);
+}
+
+// An enabled setting without a public password serves its mailbox to whoever asks.
+void WarnIfOpen(const CSetting& setting, int number) {
+    if (setting.ENABLE && setting.WEB_PASS.empty()) {
+        char path[8];
+        std::snprintf(path, sizeof path, "/%03d", number);
+        Warn("setting " + std::to_string(number) +
+             " is enabled with an empty WEB_PASS: anyone who can reach the port can read its "
+             "mailbox at " +
+             path + "toplist");
+    }
+}
+
+// The file holds the passwords, scrambled but not encrypted.
+void WarnIfReadableByOthers(const std::string& path) {
+    struct stat status {};
+    if (stat(path.c_str(), &status) == 0 && (status.st_mode & (S_IRGRP | S_IROTH)) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
+        Warn(path + " is readable by group or others (mode " + mode +
+             ") and holds the scrambled passwords; chmod 600 it");
+    }
 }
 
 std::string SettingsPath(const std::string& option) {
@@ -92,6 +123,7 @@ int ShowCommand(const std::string& path, int number) {
     if (access(path.c_str(), F_OK) != 0) {
         Complain(path + " does not exist yet; these are the defaults");
     }
+    WarnIfReadableByOthers(path);
     CProfile profile(path);
     for (int n = SETTING_FIRST; n <= SETTING_LAST; ++n) {
         if (number != 0 && n != number) {
@@ -102,6 +134,7 @@ int ShowCommand(const std::string& path, int number) {
         std::cout << (n > SETTING_FIRST && number == 0 ? "\n" : "") << "Setting " << n << " ["
                   << CSetting::SectionName(n) << "]\n"
                   << CSettingEditor::Show(setting) << CSettingEditor::ShowTransport(setting);
+        WarnIfOpen(setting, n);
     }
     return 0;
 }
@@ -150,11 +183,18 @@ int SetCommand(const std::string& path, int number, const std::vector<std::strin
             return kExitUsage;
         }
     }
+    const bool existed = access(path.c_str(), F_OK) == 0;
     if (!setting.Save(profile)) {
         Complain("could not write " + path + "; nothing was saved");
         return kExitFailure;
     }
+    if (!existed) {
+        // A file made here is the owner's alone: it holds the passwords.
+        chmod(path.c_str(), S_IRUSR | S_IWUSR);
+    }
     std::cout << "tallwynd: saved setting " << number << " in " << path << std::endl;
+    WarnIfOpen(setting, number);
+    WarnIfReadableByOthers(path);
     return 0;
 }
 
@@ -190,7 +230,17 @@ std::string ListenFailure(int error, int port, const std::string& address) {
     }
 }
 
-int ServeCommand(const std::string& path, const std::string& bind, int port) {
+struct CServeOptions {
+    std::string bind;
+    int port = kDefaultPort;
+    double timeoutSeconds = kDefaultTimeoutSeconds;
+    int maxConnections = CServer::kDefaultMaxConnections;
+    int maxRefusals = CRefusalThrottle::kDefaultMaxRefusals;
+};
+
+int ServeCommand(const std::string& path, const CServeOptions& options) {
+    const std::string& bind = options.bind;
+    const int port = options.port;
     std::optional<std::string> address;
     if (!bind.empty()) {
         address = ResolveBindAddress(bind);
@@ -212,15 +262,20 @@ int ServeCommand(const std::string& path, const std::string& bind, int port) {
 
     std::signal(SIGPIPE, SIG_IGN);
     CServer server(*settings);
+    server.Listener().SetTimeout(static_cast<int>(options.timeoutSeconds * 1000));
+    server.Listener().SetMaxRefusals(options.maxRefusals);
+    // Requests end side by side; each line goes out whole.
+    static std::mutex logMutex;
     server.Listener().m_onServed = [](const CRequestRecord& record) {
         std::string line =
             CRequestLog::FormatLine(record, CRequestLog::TimeText(std::time(nullptr)));
+        const std::lock_guard lock(logMutex);
         std::cerr << line << std::endl;
     };
     server.Listener().m_onAcceptError = [](int error) {
         Complain(std::string("accepting a connection failed: ") + std::strerror(error));
     };
-    int error = server.Start(port, address ? address->c_str() : nullptr);
+    int error = server.Start(port, address ? address->c_str() : nullptr, options.maxConnections);
     if (error != 0) {
         Complain(ListenFailure(error, port, address ? *address : std::string()));
         return kExitFailure;
@@ -238,6 +293,9 @@ int ServeCommand(const std::string& path, const std::string& bind, int port) {
         Complain(path + " does not exist; both settings are off until set with 'tallwynd set'");
     } else if (!(*settings)[1].ENABLE && !(*settings)[2].ENABLE) {
         Complain("neither setting is enabled (tallwynd set N ENABLE=1); every request is refused");
+    }
+    for (int n = SETTING_FIRST; n <= SETTING_LAST; ++n) {
+        WarnIfOpen((*settings)[n], n);
     }
 
     error = server.Run();
@@ -265,14 +323,29 @@ int main(int argc, char** argv) {
         "  tallwynd --port 8080");
 
     std::string settingsFile;
-    std::string bind;
-    int port = kDefaultPort;
+    CServeOptions serve;
     const std::string settingsHelp = "settings file (default: tallwyn.stp beside the executable)";
     app.add_option("--settings", settingsFile, settingsHelp)->type_name("FILE");
-    app.add_option("--bind", bind, "address to listen on (default: all)")->type_name("ADDRESS");
-    app.add_option("--port", port, "port to listen on, 0 for any free one (default: 8080)")
+    app.add_option("--bind", serve.bind, "address to listen on (default: all)")
+        ->type_name("ADDRESS");
+    app.add_option("--port", serve.port, "port to listen on, 0 for any free one (default: 8080)")
         ->type_name("N")
         ->check(CLI::Range(0, kMaxPort));
+    app.add_option("--timeout", serve.timeoutSeconds,
+                   "bound of each wait for a browser or mail server; a request head must "
+                   "arrive within one, a whole request ends within four (default: 30)")
+        ->type_name("SECONDS")
+        ->check(CLI::Range(0.01, 3600.0));
+    app.add_option("--max-connections", serve.maxConnections,
+                   "requests served at once; more wait their turn (default: 32)")
+        ->type_name("N")
+        ->check(CLI::Range(1, 1024));
+    app.add_option("--max-refusals", serve.maxRefusals,
+                   "wrong passwords from one address within 60 s before its connections are "
+                   "closed unanswered for 60 s; 0 turns this off, as behind a reverse proxy "
+                   "(default: 10)")
+        ->type_name("N")
+        ->check(CLI::Range(0, CRefusalThrottle::kMostMaxRefusals));
 
     int showNumber = 0;
     auto* show = app.add_subcommand("show", "print settings 1 and 2 (or N), passwords masked");
@@ -314,5 +387,5 @@ int main(int argc, char** argv) {
     if (*set) {
         return SetCommand(path, setNumber, assignments);
     }
-    return ServeCommand(path, bind, port);
+    return ServeCommand(path, serve);
 }

@@ -27,6 +27,8 @@ constexpr int kEmptyReadsToFail = 4;
 
 enum class WaitResult { Ready, TimedOut, Failed };
 
+constexpr const char* kDeadlinePassed = "deadline passed";
+
 using Clock = std::chrono::steady_clock;
 
 // The time left until deadline, in whole milliseconds rounded up; 0 once it has passed.
@@ -129,7 +131,10 @@ int CBlockingSocket::Connect(const char* host, int port, int connectTimeoutMs) {
     bool connected = ::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0;
     if (!connected && (errno == EINPROGRESS || errno == EINTR)) {
         // An interrupted connect goes on in the background just like one in progress.
-        if (WaitFor(fd, POLLOUT, connectTimeoutMs) == WaitResult::Ready) {
+        const std::optional<int> wait = BoundByDeadline(connectTimeoutMs);
+        if (!wait) {
+            errno = ETIMEDOUT;
+        } else if (WaitFor(fd, POLLOUT, *wait) == WaitResult::Ready) {
             int error = 0;
             socklen_t length = sizeof error;
             if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) {
@@ -174,8 +179,12 @@ int CBlockingSocket::StartTls(const char* serverName, int timeoutMs) {
     if (m_tls) {
         return 0;  // already TLS
     }
-    const bool bounded = timeoutMs > 0;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    bool bounded = timeoutMs > 0;
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    if (m_deadline && (!bounded || *m_deadline < deadline)) {
+        bounded = true;
+        deadline = *m_deadline;
+    }
     // Whatever was read before the handshake is not part of the TLS stream.
     m_readPos = m_readEnd = 0;
     m_tls = std::make_unique<CTlsSession>();
@@ -282,9 +291,12 @@ int CBlockingSocket::SendTls(const char* data, int length, int timeoutMs) {
 }
 
 void CBlockingSocket::WaitToSend(short events, int timeoutMs) {
-    const WaitResult ready = WaitFor(m_hSocket, events, timeoutMs);
+    const std::optional<int> wait = BoundByDeadline(timeoutMs);
+    const WaitResult ready = wait ? WaitFor(m_hSocket, events, *wait) : WaitResult::TimedOut;
     if (ready == WaitResult::TimedOut) {
-        FailSend("send stalled: nothing taken for " + std::to_string(timeoutMs) + " ms");
+        FailSend(wait == timeoutMs
+                     ? "send stalled: nothing taken for " + std::to_string(timeoutMs) + " ms"
+                     : std::string(kDeadlinePassed));
     }
     if (ready == WaitResult::Failed) {
         FailSend("send failed: " + ErrorText(errno));
@@ -342,6 +354,13 @@ int CBlockingSocket::ReceiveUntil(char* buffer, int size, int flags, int timeout
             return static_cast<int>(stored);
         }
 
+        // A peer that never stops sending would otherwise keep us here without a wait.
+        std::optional<int> wait = BoundByDeadline(timeoutMs);
+        if (!wait) {
+            m_errorDetail = kDeadlinePassed;
+            errno = ETIMEDOUT;
+            break;
+        }
         // The read-ahead is empty: one read takes whatever has arrived.
         const Fill fill = FillReadAhead(recvFlags);
         if (fill == Fill::Got) {
@@ -359,12 +378,15 @@ int CBlockingSocket::ReceiveUntil(char* buffer, int size, int flags, int timeout
             m_errorDetail = m_tls ? m_tls->LastFault() : "receive failed: " + ErrorText(errno);
             break;
         }
+        wait = BoundByDeadline(timeoutMs);
         const WaitResult ready =
-            WaitFor(m_hSocket, fill == Fill::WantWrite ? POLLOUT : POLLIN, timeoutMs);
+            wait ? WaitFor(m_hSocket, fill == Fill::WantWrite ? POLLOUT : POLLIN, *wait)
+                 : WaitResult::TimedOut;
         if (ready != WaitResult::Ready) {
-            m_errorDetail = ready == WaitResult::TimedOut
+            m_errorDetail = ready == WaitResult::Failed ? "receive failed: " + ErrorText(errno)
+                            : wait == timeoutMs
                                 ? "nothing received for " + std::to_string(timeoutMs) + " ms"
-                                : "receive failed: " + ErrorText(errno);
+                                : kDeadlinePassed;
             break;
         }
     }
@@ -417,6 +439,17 @@ CBlockingSocket::Fill CBlockingSocket::FillReadAhead(int flags) {
         }
     } while (m_readEnd < kReadAhead && m_tls->HasPending());
     return Fill::Got;
+}
+
+std::optional<int> CBlockingSocket::BoundByDeadline(int timeoutMs) const {
+    if (!m_deadline) {
+        return timeoutMs;
+    }
+    const int left = MillisecondsLeft(*m_deadline);
+    if (left == 0) {
+        return std::nullopt;
+    }
+    return timeoutMs > 0 && timeoutMs < left ? timeoutMs : left;
 }
 
 bool CBlockingSocket::HasBufferedLine(int terminator) const {

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 
 // Every wait of the request road is bounded by this, unless a caller passes its own.
@@ -72,6 +74,13 @@ public:
     // the next ReceiveUntil will not wait for the peer.
     bool HasBufferedLine(int terminator = '\n') const;
 
+    // Bounds every later wait (connect, handshake, send, receive) by deadline as well
+    // as by each call's own time-out, so that a peer that trickles bytes cannot
+    // stretch the stream's work past it. Past the deadline a wait fails as a time-out
+    // does (ERR_SEND, ERR_RECEIVE, -4, -5), with "deadline passed" in LastErrorDetail;
+    // a receive fed without pause fails there too.
+    void SetDeadline(std::chrono::steady_clock::time_point deadline) { m_deadline = deadline; }
+
     // Closes the handle. Over TLS the close notification goes first when the socket
     // takes it at once; Close never waits for the peer.
     int Close();
@@ -86,6 +95,8 @@ private:
     // Waits for events before sending on; raises ERR_SEND when that fails or times out.
     void WaitToSend(short events, int timeoutMs);
     [[noreturn]] void FailSend(std::string detail);
+    // timeoutMs cut down to what is left before m_deadline; nothing once it has passed.
+    std::optional<int> BoundByDeadline(int timeoutMs) const;
     void DropTls();
 
     // As large as a reply line may be, so that one recv can take a whole arrival.
@@ -96,4 +107,5 @@ private:
     bool m_created = false;              // m_hSocket was made by Connect
     std::unique_ptr<CTlsSession> m_tls;  // set while the stream is TLS
     std::string m_errorDetail;
+    std::optional<std::chrono::steady_clock::time_point> m_deadline;
 };

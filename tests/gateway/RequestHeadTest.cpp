@@ -56,7 +56,7 @@ INSTANTIATE_TEST_SUITE_P(
              CRequestHead::kComplete, "GET /b HTTP/1.1\r\n"},
         Case{"PostHasNoRequestLine", "POST /001toplist HTTP/1.1\r\n\r\n", CRequestHead::kComplete,
              ""},
-        Case{"BareLfNeverEnds", "GET /001toplist HTTP/1.1\nHost: x\n\n", CRequestHead::kMore,
+        Case{"BareLfEnds", "GET /001toplist HTTP/1.1\nHost: x\n\n", CRequestHead::kComplete,
              "GET /001toplist HTTP/1.1\n"},
         // A header line longer than a buffer whose cut falls right before "GET /".
         Case{"ContinuationIsNotGet",

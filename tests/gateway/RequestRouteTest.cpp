@@ -72,7 +72,7 @@ INSTANTIATE_TEST_SUITE_P(
 struct AccessCase {
     const char* name;
     const char* line;
-    bool accepted;
+    std::string_view refusal;  // empty: accepted
 };
 
 class RouteRequestTest : public testing::TestWithParam<AccessCase> {
@@ -89,30 +89,35 @@ protected:
 
 TEST_P(RouteRequestTest, ChecksSettingAndPassword) {
     const CRequestRoute route = RouteRequest(GetParam().line, m_settings);
-    EXPECT_EQ(!route.Refused(), GetParam().accepted);
+    EXPECT_EQ(route.Refused(), !GetParam().refusal.empty());
+    EXPECT_EQ(route.refusal, GetParam().refusal);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Lines, RouteRequestTest,
-    testing::Values(AccessCase{"Accepted", "GET /001pwtoplist HTTP/1.1\r\n", true},
-                    AccessCase{"AcceptedMail", "GET /001pwmail002 HTTP/1.1\r\n", true},
-                    AccessCase{"WrongPassword", "GET /001pxtoplist HTTP/1.1\r\n", false},
-                    AccessCase{"PasswordCaseMatters", "GET /001PWtoplist HTTP/1.1\r\n", false},
-                    AccessCase{"PasswordPrefix", "GET /001ptoplist HTTP/1.1\r\n", false},
-                    AccessCase{"PasswordLonger", "GET /001pwxtoplist HTTP/1.1\r\n", false},
-                    AccessCase{"SlotNeverLoaded", "GET /002pwtoplist HTTP/1.1\r\n", false},
-                    AccessCase{"SettingZero", "GET /000pwtoplist HTTP/1.1\r\n", false},
-                    AccessCase{"SettingThree", "GET /003pwtoplist HTTP/1.1\r\n", false},
-                    AccessCase{"Setting999", "GET /999pwtoplist HTTP/1.1\r\n", false},
-                    AccessCase{"NegativeSetting", "GET /-05pwtoplist HTTP/1.1\r\n", false},
-                    AccessCase{"SettingTextWithLetters", "GET /1abpwtoplist HTTP/1.1\r\n", true}),
+    testing::Values(
+        AccessCase{"Accepted", "GET /001pwtoplist HTTP/1.1\r\n", ""},
+        AccessCase{"AcceptedMail", "GET /001pwmail002 HTTP/1.1\r\n", ""},
+        AccessCase{"WrongPassword", "GET /001pxtoplist HTTP/1.1\r\n", "wrong password"},
+        AccessCase{"PasswordCaseMatters", "GET /001PWtoplist HTTP/1.1\r\n", "wrong password"},
+        AccessCase{"PasswordPrefix", "GET /001ptoplist HTTP/1.1\r\n", "wrong password"},
+        AccessCase{"PasswordLonger", "GET /001pwxtoplist HTTP/1.1\r\n", "wrong password"},
+        AccessCase{"SlotNeverLoaded", "GET /002pwtoplist HTTP/1.1\r\n", "no such page"},
+        AccessCase{"SettingZero", "GET /000pwtoplist HTTP/1.1\r\n", "no such page"},
+        AccessCase{"SettingThree", "GET /003pwtoplist HTTP/1.1\r\n", "no such page"},
+        AccessCase{"Setting999", "GET /999pwtoplist HTTP/1.1\r\n", "no such page"},
+        AccessCase{"NegativeSetting", "GET /-05pwtoplist HTTP/1.1\r\n", "no such page"},
+        AccessCase{"Favicon", "GET /favicon.ico HTTP/1.1\r\n", "no such page"},
+        AccessCase{"SettingTextWithLetters", "GET /1abpwtoplist HTTP/1.1\r\n", ""}),
     [](const testing::TestParamInfo<AccessCase>& info) { return std::string(info.param.name); });
 
 TEST(RouteRequest, DisabledSettingRefused) {
     CSettingTable settings;
     settings[1].Load(CProfile("/nonexistent/tallwyn-test.stp"), 1);
     settings[1].ENABLE = false;
-    EXPECT_TRUE(RouteRequest("GET /001toplist HTTP/1.1\r\n", settings).Refused());
+    EXPECT_EQ(RouteRequest("GET /001toplist HTTP/1.1\r\n", settings).refusal, "disabled");
+    // Not "wrong password" either: the log never tells a right guess from a wrong one.
+    EXPECT_EQ(RouteRequest("GET /001pwtoplist HTTP/1.1\r\n", settings).refusal, "disabled");
 }
 
 TEST(RouteRequest, EmptyPasswordMatchesOnlyAnEmptyPassword) {

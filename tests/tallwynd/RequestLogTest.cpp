@@ -51,8 +51,17 @@ INSTANTIATE_TEST_SUITE_P(
                 "client=127.0.0.1:50312 setting=1 page=toplist outcome=ok bytes=2048 ms=35"},
         LineRow{"MailPageQuoted", Record(2, "mail 3", 0, ""),
                 "client=127.0.0.1:50312 setting=2 page=\"mail 3\" outcome=ok bytes=2048 ms=35"},
-        LineRow{"RefusedWithoutSetting", Record(-1, "refused", 0, ""),
-                "client=127.0.0.1:50312 setting=- page=refused outcome=ok bytes=2048 ms=35"},
+        LineRow{"RefusedWithItsReason",
+                [] {
+                    CRequestRecord r = Record(-1, "refused", 0, "");
+                    r.refusal = "no such page";
+                    return r;
+                }(),
+                "client=127.0.0.1:50312 setting=- page=refused outcome=refused "
+                "reason=\"no such page\" bytes=2048 ms=35"},
+        LineRow{"Throttled", Record(-1, "throttled", 0, ""),
+                "client=127.0.0.1:50312 setting=- page=throttled outcome=throttled bytes=2048 "
+                "ms=35"},
         LineRow{"LoginFailureInUtf8", Record(1, "toplist", 4, kLoginCp932),
                 "client=127.0.0.1:50312 setting=1 page=toplist "
                 "outcome=ユーザ名またはパスワードが違います。 bytes=2048 ms=35"},

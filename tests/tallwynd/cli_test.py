@@ -152,6 +152,28 @@ class SetAndShowTest(unittest.TestCase):
         self.assertEqual(self.file_bytes(), before)
 
 
+    def test_warnings_of_an_open_mailbox_and_a_readable_file(self):
+        open_warning = "anyone who can reach the port can read its mailbox at /001toplist"
+        readable = "is readable by group or others (mode 0644)"
+        done = run(["set", "--settings", self.file, "1", "ENABLE=1"])
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertIn(open_warning, done.stderr)
+        # A file that set makes is its owner's alone.
+        self.assertEqual(os.stat(self.file).st_mode & 0o777, 0o600)
+        self.assertNotIn(readable, done.stderr)
+        self.assertIn(open_warning, run(["show", "--settings", self.file]).stderr)
+        server = Server(self.file, os.path.join(self.dir, "log"))
+        self.assertEqual(server.stop(), 0)
+        self.assertIn(open_warning, server.log_text())
+
+        os.chmod(self.file, 0o644)
+        for args in (["set", "1", "WEB_PASS=pw"], ["show"]):
+            with self.subTest(args[0]):
+                done = run([args[0], "--settings", self.file, *args[1:]])
+                self.assertIn(readable, done.stderr)
+                self.assertNotIn(open_warning, done.stderr)
+
+
 class UsageTest(unittest.TestCase):
     def test_help_version_and_usage_errors(self):
         rows = [
@@ -220,8 +242,8 @@ class ServeTest(unittest.TestCase):
                                     rf"outcome={re.escape(CONNECT_FAILED)} "
                                     r"detail=\"connection to 127\.0\.0\.1:\d+ failed: "
                                     r"Connection refused\" bytes=\d+ ms=\d+$")
-        self.assertRegex(fields[1], r"^client=127\.0\.0\.1:\d+ setting=(1|-) page=refused "
-                                    r"outcome=ok bytes=0 ms=\d+$")
+        self.assertRegex(fields[1], r"^client=127\.0\.0\.1:\d+ setting=1 page=refused "
+                                    r"outcome=refused reason=\"wrong password\" bytes=0 ms=\d+$")
         self.assertRegex(fields[2], rf"page=\"mail 2\" outcome={re.escape(CONNECT_FAILED)}")
 
 

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -203,6 +204,24 @@ TEST(ReceiveUntilTest, TheTimeOutBoundsEachWaitNotTheWholeLine) {
     char buffer[64];
     EXPECT_EQ(ReceiveCode(socket, buffer, sizeof buffer, 300), 0);
     EXPECT_STREQ(buffer, "+OK 1\r\n");
+    peer.join();
+}
+
+TEST(ReceiveUntilTest, ADeadlineBoundsTheWholeLine) {
+    SocketPair pair;
+    std::atomic<bool> stop{false};
+    std::thread peer([&] {
+        while (!stop) {
+            std::this_thread::sleep_for(60ms);
+            pair.PeerSends("x");
+        }
+    });
+    CBlockingSocket socket(pair.mine);
+    socket.SetDeadline(Clock::now() + 200ms);
+    char buffer[64];
+    EXPECT_EQ(ReceiveCode(socket, buffer, sizeof buffer, 300), ERR_RECEIVE);
+    EXPECT_EQ(socket.LastErrorDetail(), "deadline passed");
+    stop = true;
     peer.join();
 }
 
