@@ -13,6 +13,8 @@ constexpr std::size_t kPageWordLength = 7;
 // page word ("mail01") at the least, plus the byte before "HTTP".
 constexpr std::size_t kMinHttpPos = 10;
 constexpr std::size_t kSettingTextLength = 3;
+// A message number has at most as many digits as the largest int.
+constexpr std::size_t kMaxMessageDigits = 10;
 
 constexpr std::string_view kNoSuchPage = "no such page";
 
@@ -45,6 +47,18 @@ CRequestRoute ParseRequestLine(std::string_view requestLine) {
     } else if (pageWord.starts_with(kMailWord)) {
         route.page = CRequestRoute::kMail;
         route.messageNumber = DecimalValue(pageWord.substr(kMailWord.size()));
+    } else {
+        // The list links message 1000 and later with all its digits ("mail1234"), which
+        // the seven-byte page word cannot hold: a mailbox kept on the server and listed
+        // newest first would show nothing but such links.
+        const std::size_t digits = between.find_last_not_of("0123456789") + 1;
+        const std::size_t count = between.size() - digits;
+        if (count > 3 && count <= kMaxMessageDigits && digits >= kMailWord.size() &&
+            between.substr(digits - kMailWord.size(), kMailWord.size()) == kMailWord) {
+            route.page = CRequestRoute::kMail;
+            route.passText = between.substr(0, digits - kMailWord.size());
+            route.messageNumber = DecimalValue(between.substr(digits));
+        }
     }
     if (!route.Refused()) {
         route.refusal = {};

@@ -6,7 +6,8 @@
 #include "settings/Setting.h"
 
 // What the path of a request line asks for. Page addresses look like
-// "/" + NNN + public password + "toplist" or "/" + NNN + public password + "mail" + MMM,
+// "/" + NNN + public password + "toplist" or "/" + NNN + public password + "mail" + MMM
+// (all the digits from message 1000 on),
 // taken exactly as sent: no percent-decoding, no query string, no trailing slash.
 struct CRequestRoute {
     enum Page { kRefused, kList, kMail };
