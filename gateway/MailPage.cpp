@@ -2,130 +2,232 @@
 
 #include "gateway/HtmlEscape.h"
 #include "gateway/Pop3Lines.h"
-#include "mime/MimeDecoder.h"
+#include "mime/HtmlText.h"
+#include "mime/PageText.h"
+#include "mime/Sjis.h"
+#include "mime/TransferDecoder.h"
 #include "settings/Setting.h"
 
 namespace {
 
-constexpr std::string_view kEmptyLine = "\r\n";
-constexpr std::string_view kLineBreak = "\r\n";
 constexpr std::string_view kBreakTag = "<BR>";
+// "[添付] " (attachment), "名前なし" (no name), "ほか N 件" (N more), code page 932.
+constexpr std::string_view kAttachmentMark = "[\x93\x59\x95\x74] ";
+constexpr std::string_view kNoName = "\x96\xBC\x91\x4F\x82\xC8\x82\xB5";
+constexpr std::string_view kMore = "\x82\xD9\x82\xA9 ";
+constexpr std::string_view kItems = " \x8C\x8F";
+
+// "512 B", "120 KB", "3.4 MB": the size a reader wants, not the exact count.
+std::string SizeText(long long bytes) {
+    constexpr long long kKilo = 1024;
+    if (bytes < kKilo) {
+        return std::to_string(bytes) + " B";
+    }
+    if (bytes < kKilo * kKilo) {
+        return std::to_string((bytes + kKilo - 1) / kKilo) + " KB";
+    }
+    const long long tenths = (bytes * 10 + kKilo * kKilo / 2) / (kKilo * kKilo);
+    return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " MB";
+}
+
+// text cut to at most limit bytes, never inside a character.
+std::string_view CutText(std::string_view text, std::size_t limit) {
+    std::size_t end = 0;
+    while (end < text.size()) {
+        const std::size_t next = end + SjisCharLength(text, end);
+        if (next > limit) {
+            break;
+        }
+        end = next;
+    }
+    return text.substr(0, end);
+}
 
 }  // namespace
 
 CMailPage::CMailPage(const CSetting& setting) : m_setting(setting) {}
 
+CMailPage::~CMailPage() = default;
+
 CMailPage::Step CMailPage::FeedLine(std::string_view line, std::string& out) {
+    m_out = &out;
     if (m_statusLine) {
         m_statusLine = false;
-        return line.starts_with("-ERR") ? kNotFound : kMore;
+        if (line.starts_with("-ERR")) {
+            return kNotFound;
+        }
+        m_reader = std::make_unique<CMimeReader>(*this);
+        return kMore;
     }
     if (TakeAnswerLine(line)) {
+        m_reader->Finish();
+        if (!m_shownDone && m_htmlWaits && !m_htmlPass) {
+            m_htmlPass = true;
+            m_statusLine = true;
+            m_attachments.clear();
+            m_moreAttachments = 0;
+            return kAgain;
+        }
+        SendAttachments();
         return kDone;
     }
-    TrackContentType(line);
-    switch (m_state) {
-        case kMessageHeader:
-            if (DefinesBoundary(line)) {
-                TakeBoundary(line);
-            } else if (line == kEmptyLine) {
-                // A message without a boundary is single-part: its text starts here.
-                m_state = m_boundary.empty() ? kShowing : kSkipping;
-            }
-            break;
-        case kSkipping:
-            if (IsBoundaryLine(line)) {
-                m_state = kPartHeader;
-            }
-            break;
-        case kPartHeader:
-            if (line.find("Content-Type") != std::string_view::npos) {
-                m_state = line.find("text/plain") != std::string_view::npos ? kTextPartHeader
-                                                                            : kOtherPartHeader;
-                if (m_state == kOtherPartHeader && DefinesBoundary(line)) {
-                    TakeBoundary(line);
-                }
-            } else if (DefinesBoundary(line)) {
-                TakeBoundary(line);
-            } else if (line == kEmptyLine) {
-                // A part without Content-Type is plain text: it is shown.
-                m_state = kShowing;
-            }
-            break;
-        case kOtherPartHeader:
-            // A nested multipart defines its own boundary, which replaces the outer one.
-            if (DefinesBoundary(line)) {
-                TakeBoundary(line);
-            } else if (IsBoundaryLine(line)) {
-                m_state = kPartHeader;
-            } else if (line == kEmptyLine) {
-                m_state = kSkipping;
-            }
-            break;
-        case kTextPartHeader:
-            if (line == kEmptyLine) {
-                m_state = kShowing;
-            }
-            break;
-        case kShowing:
-            if (IsBoundaryLine(line)) {
-                m_state = kEnded;
-                return kDone;
-            }
-            Show(line, out);
-            break;
-        case kEnded:
-            return kDone;
+    m_reader->FeedLine(line);
+    if (m_current == kShown && m_flushEachLine && !m_line.empty()) {
+        // As the page has always shown such a part: one chunk for each line of the mail.
+        SendLine(false);
     }
     return kMore;
 }
 
-void CMailPage::TrackContentType(std::string_view line) {
-    if (line.starts_with("Content-Type")) {
-        m_inContentType = true;
-    } else if (!line.starts_with(' ') && !line.starts_with('\t')) {
-        m_inContentType = false;
+void CMailPage::OnPartBegin(const CMimePart& part) {
+    const bool text = part.type == "text" && !part.attachment && !part.resource;
+    if (text && !m_shownDone) {
+        if (part.subtype == "plain" && !m_htmlPass) {
+            ShowPart(part);
+            return;
+        }
+        if (part.subtype == "html") {
+            // A message that is nothing but HTML can be shown at once.
+            if (m_htmlPass || part.depth == 0) {
+                ShowPart(part);
+                return;
+            }
+            m_htmlWaits = true;
+        }
+    }
+    if (part.attachment || !part.fileName.empty()) {
+        if (m_attachments.size() >= kAttachmentLimit) {
+            ++m_moreAttachments;
+            return;
+        }
+        CAttachment attachment;
+        if (part.fileName.empty()) {
+            attachment.name = kNoName;
+        } else {
+            AppendUtf8AsPageText(attachment.name, part.fileName);
+            attachment.name.resize(CutText(attachment.name, kNameLimit).size());
+        }
+        attachment.type = part.type + "/" + part.subtype;
+        m_attachments.push_back(std::move(attachment));
+        m_decoder = std::make_unique<CTransferDecoder>(part.encoding);
+        m_current = kMeasured;
     }
 }
 
-bool CMailPage::DefinesBoundary(std::string_view line) const {
-    return m_inContentType && line.find("boundary") != std::string_view::npos;
+void CMailPage::ShowPart(const CMimePart& part) {
+    m_current = kShown;
+    m_decoder = std::make_unique<CTransferDecoder>(part.encoding);
+    m_converter = std::make_unique<CPageTextConverter>(part.charset);
+    if (part.subtype == "html") {
+        m_html = std::make_unique<CHtmlText>();
+    }
+    m_flushEachLine = part.encoding == CMimePart::kIdentity && !m_html;
 }
 
-void CMailPage::TakeBoundary(std::string_view line) {
-    const std::size_t eq = line.find('=');
-    const std::string_view value = eq == std::string_view::npos ? line : line.substr(eq + 1);
-    m_boundary.clear();
-    for (char c : value) {
-        if (c != '"') {
-            m_boundary += c;
+void CMailPage::OnPartLine(std::string_view line) {
+    if (m_current == kNone) {
+        return;
+    }
+    m_bytes.clear();
+    m_decoder->Decode(line, m_bytes);
+    if (m_current == kMeasured) {
+        m_attachments.back().bytes += static_cast<long long>(m_bytes.size());
+        return;
+    }
+    m_text.clear();
+    m_converter->Convert(m_bytes, m_text);
+    if (m_html) {
+        m_bytes.clear();
+        m_html->Feed(m_text, m_bytes);
+        TakeText(m_bytes);
+    } else {
+        TakeText(m_text);
+    }
+}
+
+void CMailPage::OnPartEnd() {
+    if (m_current == kShown) {
+        m_text.clear();
+        m_converter->Finish(m_text);
+        if (m_html) {
+            m_bytes.clear();
+            m_html->Feed(m_text, m_bytes);
+            m_html->Finish(m_bytes);
+            TakeText(m_bytes);
+        } else {
+            TakeText(m_text);
+        }
+        if (!m_line.empty()) {
+            SendLine(true);  // the last line breaks too, as every line of a part does
+        }
+        m_shownDone = true;
+        m_converter.reset();
+        m_html.reset();
+    }
+    m_decoder.reset();
+    m_current = kNone;
+}
+
+void CMailPage::TakeText(std::string_view text) {
+    for (std::size_t lf; (lf = text.find('\n')) != std::string_view::npos;) {
+        m_line.append(text.substr(0, lf));
+        if (m_line.ends_with('\r')) {
+            m_line.pop_back();
+        }
+        SendLine(true);
+        text.remove_prefix(lf + 1);
+    }
+    m_line.append(text);
+    if (m_line.size() >= kLineLimit) {
+        // Keep the CR that may begin the line's CR LF for the next piece.
+        const bool cr = m_line.ends_with('\r');
+        if (cr) {
+            m_line.pop_back();
+        }
+        SendLine(false);
+        if (cr) {
+            m_line = "\r";
         }
     }
 }
 
-bool CMailPage::IsBoundaryLine(std::string_view line) const {
-    return !m_boundary.empty() && line.size() == m_boundary.size() + 2 && line.starts_with("--") &&
-           line.substr(2) == m_boundary;
+void CMailPage::SendLine(bool lineEnd) {
+    SendChunk(m_line, lineEnd);
+    m_line.clear();
 }
 
-void CMailPage::Show(std::string_view line, std::string& out) {
-    CMimeDecoder decoder;
-    const std::string text = decoder.DecodeJis(line);
-    std::string chunk;
-    chunk.reserve(text.size() + kBreakTag.size());
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        const std::size_t crlf = text.find(kLineBreak, pos);
-        const std::size_t end = crlf == std::string::npos ? text.size() : crlf;
-        AppendEscapedHtml(chunk, std::string_view(text).substr(pos, end - pos));
-        if (crlf == std::string::npos) {
-            break;
-        }
-        chunk += kBreakTag;
-        pos = crlf + kLineBreak.size();
+void CMailPage::SendChunk(std::string_view pageText, bool lineEnd) {
+    const std::size_t start = m_out->size();
+    AppendEscapedHtml(*m_out, pageText);
+    if (lineEnd) {
+        m_out->append(kBreakTag);
     }
-    m_shownBytes += static_cast<long long>(chunk.size());
-    if (!m_setting.MAIL_LIMIT_ENABLE || m_shownBytes < m_setting.MAIL_LIMIT_BYTE) {
-        out += chunk;
+    m_shownBytes += static_cast<long long>(m_out->size() - start);
+    m_anyShown = true;
+    if (m_setting.MAIL_LIMIT_ENABLE && m_shownBytes >= m_setting.MAIL_LIMIT_BYTE) {
+        m_out->resize(start);
+    }
+}
+
+void CMailPage::SendAttachments() {
+    if (m_attachments.empty()) {
+        return;
+    }
+    if (m_anyShown) {
+        SendChunk({}, true);  // an empty line between the text and the list
+    }
+    std::string line;
+    for (const CAttachment& attachment : m_attachments) {
+        line.assign(kAttachmentMark);
+        line += attachment.name;
+        line += " (" + attachment.type + ", " + SizeText(attachment.bytes) + ")";
+        SendChunk(line, true);
+    }
+    if (m_moreAttachments > 0) {
+        line.assign(kAttachmentMark);
+        line += kMore;
+        line += std::to_string(m_moreAttachments);
+        line += kItems;
+        SendChunk(line, true);
     }
 }

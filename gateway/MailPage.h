@@ -1,28 +1,48 @@
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "mime/MimeReader.h"
+
+class CHtmlText;
+class CPageTextConverter;
 class CSetting;
+class CTransferDecoder;
 
-// The single-mail page: the text of one message, found by a small line-driven state
-// machine that knows a plain single-part message and the text/plain part of a
-// multipart one. Fed the lines of the RETR answer; knows nothing of sockets.
+// The single-mail page: the text of one message, read the way a mail client reads it.
+// Fed the lines of the RETR answer; knows nothing of sockets.
 //
-// Each shown line is converted from ISO-2022-JP, HTML-escaped, and its CR LF becomes
-// "<BR>". Escaping leaves CR and LF alone, so the order of the two steps does not
-// matter; a CR without LF stays a raw CR in the page, which a browser shows as a blank.
-// (The decoder has already turned every bare LF into CR LF.)
-class CMailPage {
+// The text shown is the first text/plain part that is not an attachment, in document
+// order; when the message has none, its first text/html part turned into text. Its
+// transfer encoding is undone and its charset converted to page text; each line is
+// HTML-escaped and ends in "<BR>", the part's last line included. After the text comes
+// one line per attachment: its file name, type and size.
+//
+// Nothing larger than a line is kept. An HTML part that comes before any text/plain
+// cannot be shown as it passes, since a text/plain part may still follow: when none
+// does, the page asks for the answer once more (kAgain) and shows the HTML then.
+class CMailPage : public CMimeReader::CListener {
 public:
     enum Step {
         kMore,      // feed the next line
-        kDone,      // the answer or the shown part has ended
+        kDone,      // the answer has ended
         kNotFound,  // the status line was "-ERR": the message does not exist
+        kAgain,     // the answer has ended; send RETR again and feed its answer too
     };
+
+    // Text from one output line kept before it goes out uncut; longer lines go out in
+    // pieces of about this size.
+    static constexpr std::size_t kLineLimit = 64 * 1024;
+    // Attachments listed at most; file names are cut at kNameLimit bytes of page text.
+    static constexpr std::size_t kAttachmentLimit = 100;
+    static constexpr std::size_t kNameLimit = 255;
 
     // The setting must outlive the page.
     explicit CMailPage(const CSetting& setting);
+    ~CMailPage() override;
 
     // Takes one line of the RETR answer (the status line first), with its line end.
     // Appends the chunk to send for it, if any, to out.
@@ -32,28 +52,44 @@ public:
     long long ShownBytes() const { return m_shownBytes; }
 
 private:
-    enum State {
-        kMessageHeader,    // in the message header
-        kSkipping,         // in the body of a part that is not shown, or the preamble
-        kPartHeader,       // after a boundary line, looking for the part's Content-Type
-        kOtherPartHeader,  // in the header of a part that is not shown
-        kTextPartHeader,   // in the header of a text/plain part, up to its empty line
-        kShowing,          // showing text
-        kEnded,            // the shown part has ended
+    struct CAttachment {
+        std::string name;  // page text
+        std::string type;
+        long long bytes = 0;
     };
 
-    // A boundary is defined only inside a Content-Type field (its first line or a
-    // folded continuation), so a Subject that mentions the word hides no text.
-    void TrackContentType(std::string_view line);
-    bool DefinesBoundary(std::string_view line) const;
-    void TakeBoundary(std::string_view line);
-    bool IsBoundaryLine(std::string_view line) const;
-    void Show(std::string_view line, std::string& out);
+    // The reader's events (CMimeReader::CListener).
+    void OnPartBegin(const CMimePart& part) override;
+    void OnPartLine(std::string_view line) override;
+    void OnPartEnd() override;
+
+    void ShowPart(const CMimePart& part);
+    // Takes page text of the shown part; complete lines go out.
+    void TakeText(std::string_view text);
+    void SendLine(bool lineEnd);
+    void SendChunk(std::string_view pageText, bool lineEnd);
+    void SendAttachments();
 
     const CSetting& m_setting;
     bool m_statusLine = true;
-    State m_state = kMessageHeader;
-    bool m_inContentType = false;  // the line belongs to a Content-Type field
-    std::string m_boundary;        // after the first "=", quotes removed, CR LF kept
+    bool m_htmlPass = false;    // the answer is read again to show its HTML part
+    bool m_htmlWaits = false;   // an HTML part was passed over for a text/plain to come
+    bool m_shownDone = false;   // the shown part has ended
+    std::unique_ptr<CMimeReader> m_reader;
+    std::string* m_out = nullptr;  // the chunk of the current line
+
+    // The part being shown, or the attachment being measured.
+    enum Current { kNone, kShown, kMeasured } m_current = kNone;
+    std::unique_ptr<CTransferDecoder> m_decoder;
+    std::unique_ptr<CPageTextConverter> m_converter;
+    std::unique_ptr<CHtmlText> m_html;
+    bool m_flushEachLine = false;  // a part without transfer encoding: a line a chunk
+    std::string m_bytes;           // decoded bytes of the current line
+    std::string m_text;            // page text of the current line
+    std::string m_line;            // page text of the output line not yet sent
+
+    std::vector<CAttachment> m_attachments;
+    std::size_t m_moreAttachments = 0;  // beyond kAttachmentLimit
     long long m_shownBytes = 0;
+    bool m_anyShown = false;
 };

@@ -144,13 +144,16 @@ void CPop3Dialogue::RunMailPage(int messageNumber) {
         if (step == CMailPage::kDone) {
             return;
         }
+        if (step == CMailPage::kAgain) {
+            // The message's text is its HTML part, which went by before that was known.
+            Command("RETR " + std::to_string(messageNumber) + "\r\n");
+        }
     }
 }
 
 void CPop3Dialogue::Quit() {
     Command("QUIT\r\n");
-    // The reply's content is not examined; after a single-mail page that stopped at
-    // the end of its part this line may even be the rest of the message.
+    // The reply's content is not examined.
     ReadLine();
 }
 

@@ -33,11 +33,16 @@ Outcome RunMail(const std::string& answer, bool limit = false, int limitBytes = 
     setting.MAIL_LIMIT_BYTE = limitBytes;
     CMailPage page(setting);
     Outcome outcome;
-    for (std::size_t pos = 0; pos < answer.size() && outcome.step == CMailPage::kMore;) {
-        std::size_t end = answer.find('\n', pos);
-        end = end == std::string::npos ? answer.size() : end + 1;
-        outcome.step = page.FeedLine(std::string_view(answer).substr(pos, end - pos), outcome.page);
-        pos = end;
+    // kAgain asks for the answer once more, as the dialogue does with a second RETR.
+    for (int round = 0; round < 2 && (round == 0 || outcome.step == CMailPage::kAgain); ++round) {
+        outcome.step = CMailPage::kMore;
+        for (std::size_t pos = 0; pos < answer.size() && outcome.step == CMailPage::kMore;) {
+            std::size_t end = answer.find('\n', pos);
+            end = end == std::string::npos ? answer.size() : end + 1;
+            outcome.step =
+                page.FeedLine(std::string_view(answer).substr(pos, end - pos), outcome.page);
+            pos = end;
+        }
     }
     outcome.shownBytes = page.ShownBytes();
     return outcome;
@@ -105,22 +110,89 @@ INSTANTIATE_TEST_SUITE_P(
              kHeader + kMixed +
                  "\r\n--abc\r\nContent-Type: text/plain\r\n\r\nboundary=\"x\" is a word\r\n"
                  "more\r\n--abc--\r\n.\r\n",
-             "boundary=&quot;x&quot; is a word<BR>more<BR>--abc--<BR>"},
+             "boundary=&quot;x&quot; is a word<BR>more<BR>"},
         Case{"UnquotedBoundaryOnOwnLine",
              kHeader + "Content-Type: multipart/mixed;\r\n boundary=xyz\r\n" +
                  "\r\n--xyz\r\nContent-Type: text/plain\r\n\r\ntext\r\n--xyz\r\n.\r\n",
              "text<BR>"},
         Case{"PartWithoutContentTypeIsText",
              kHeader + kMixed + "\r\n--abc\r\n\r\nplain\r\n--abc--\r\n.\r\n",
-             "plain<BR>--abc--<BR>"},
-        Case{"NoTextPart",
+             "plain<BR>"},
+        Case{"HtmlWhenNoTextPart",
              kHeader + kMixed +
                  "\r\n--abc\r\nContent-Type: text/html\r\n\r\n<p>x</p>\r\n--abc--\r\n.\r\n",
-             ""},
+             "x<BR>"},
         Case{
             "DotUnstuffedInPart",
             kHeader + kMixed + "\r\n--abc\r\nContent-Type: text/plain\r\n\r\n..x\r\n--abc\r\n.\r\n",
             ".x<BR>"}),
+    [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+// depth multiparts, each the first part of the one before, with a part inside the last.
+std::string Nested(int depth) {
+    std::string nested;
+    for (int i = 1; i <= depth; ++i) {
+        const std::string b = "b" + std::to_string(i);
+        nested += "Content-Type: multipart/mixed; boundary=" + b + "\r\n\r\n--" + b + "\r\n";
+    }
+    return nested;
+}
+
+std::string Part(const std::string& header, const std::string& body) {
+    return kHeader + header + "\r\n" + body + ".\r\n";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Decoding, MailPageTest,
+    testing::Values(
+        Case{"Utf8Base64WithoutFinalBreak",
+             Part("Content-Type: text/plain; charset=UTF-8\r\nContent-Transfer-Encoding: base64\r\n",
+                  "44GT44KT44Gr44Gh44GvCkZyw7ZTY2hlIPCfjok=\r\n"),
+             "\x82\xB1\x82\xF1\x82\xC9\x82\xBF\x82\xCD<BR>Fr&#246;Sche &#127881;<BR>"},
+        Case{"QuotedPrintableSoftBreakJoins",
+             Part("content-type: Text/Plain; Charset=\"iso-8859-1\"\r\n"
+                  "content-transfer-encoding: Quoted-Printable\r\n",
+                  "Fr=F6sche=\r\n und =3D mehr\r\nbroken =ZZ\r\n"),
+             "Fr&#246;sche und = mehr<BR>broken =ZZ<BR>"},
+        Case{"EucJp8bit", Part("Content-Type: text/plain; charset=EUC-JP\r\n", "\xC6\xFC\xCB\xDC\xB8\xEC\r\n"),
+             "\x93\xFA\x96\x7B\x8C\xEA<BR>"},
+        Case{"JisNecSpecialKept", Part("Content-Type: text/plain; charset=ISO-2022-JP\r\n",
+                                       "\x1b$B-!-j\x1b(B\r\n"),
+             "\x87\x40\x87\x8A<BR>"},
+        Case{"UnknownCharsetAsItStands",
+             Part("Content-Type: text/plain; charset=x-unheard-of\r\n", "\x82\xA0 & b\r\n"),
+             "\x82\xA0 &amp; b<BR>"},
+        Case{"HtmlOnly",
+             Part("Content-Type: text/html; charset=utf-8\r\n",
+                  "<html><head><title>T</title><style>p {}</style></head><body>\r\n"
+                  "<p>Caf&eacute;   &amp;\r\n<b>bye</b></p><script>x()</script>\r\n"
+                  "<a href=\"https://x.example/\">site</a> <a href=\"https://y.example/\">"
+                  "https://y.example/</a><br>end&nbsp;&lt;p&gt;</body></html>\r\n"),
+             "Caf&#233; &amp; bye<BR>site (https://x.example/) https://y.example/<BR>"
+             "end &lt;p&gt;<BR>"},
+        Case{"NestedAlternativeBoundaryOnTypeLine",
+             kHeader + kMixed +
+                 "\r\n--abc\r\nContent-Type: multipart/alternative; boundary=\"in\"; x=y\r\n"
+                 "\r\n--in\r\nContent-Type: text/html\r\n\r\n<p>html</p>\r\n"
+                 "--in\r\nContent-Type: text/plain\r\n\r\nplain\r\n--in--\r\n--abc--\r\n.\r\n",
+             "plain<BR>"},
+        Case{"OuterBoundaryEndsInnerParts",
+             kHeader + kMixed + "\r\n--abc\r\nContent-Type: multipart/related; boundary=in\r\n"
+                 "\r\n--in\r\nContent-Type: image/gif\r\n\r\nGIF\r\n--abc\r\n\r\nplain\r\n"
+                 "--abc--\r\nepilogue\r\n.\r\n",
+             "plain<BR>"},
+        Case{"AttachmentsListedAfterText",
+             kHeader + kMixed +
+                 "\r\n--abc\r\nContent-Type: application/pdf\r\nContent-Transfer-Encoding: base64\r\n"
+                 "Content-Disposition: attachment;\r\n filename*=UTF-8''%E8%A6%8B%E7%A9%8D%E6%9B%B8.pdf\r\n"
+                 "\r\nJVBE\r\n--abc\r\nContent-Type: text/plain\r\n\r\ntext\r\n--abc\r\n"
+                 "Content-Type: image/png; name=\"=?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?=.png\"\r\n\r\n" +
+                 std::string(2000, 'x') + "\r\n--abc--\r\n.\r\n",
+             "text<BR><BR>[\x93\x59\x95\x74] \x8C\xA9\x90\xCF\x8F\x91.pdf (application/pdf, 3 B)<BR>"
+             "[\x93\x59\x95\x74] \x83\x65\x83\x58\x83\x67.png (image/png, 2 KB)<BR>"},
+        Case{"TooDeepIsPassedOver", kHeader + kMixed + "\r\n--abc\r\n" + Nested(40) +
+                                        "\r\ndeep\r\n--abc\r\n\r\nafter\r\n--abc--\r\n.\r\n",
+             "after<BR>"}),
     [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 std::string Lines(int count, const std::string& line) {

@@ -219,10 +219,6 @@ class BrowserTest(unittest.TestCase):
         except CdpError as e:
             self.chromium_failure(e)
 
-    # Fails until the single-mail page reads HTML-only mail (decodes its
-    # quoted-printable UTF-8 and turns its HTML into text); remove the mark then (an
-    # unexpected success fails the run, as a reminder).
-    @unittest.expectedFailure
     def test_html_only_mail_shows_its_text_in_chromium(self):
         number, sample = next((n, s) for n, s in enumerate(self.pop3.samples, start=1)
                               if s.name == "today_html_only")
