@@ -203,7 +203,6 @@ void CMailPage::SendChunk(std::string_view pageText, bool lineEnd) {
         m_out->append(kBreakTag);
     }
     m_shownBytes += static_cast<long long>(m_out->size() - start);
-    m_anyShown = true;
     if (m_setting.MAIL_LIMIT_ENABLE && m_shownBytes >= m_setting.MAIL_LIMIT_BYTE) {
         m_out->resize(start);
     }
@@ -212,9 +211,6 @@ void CMailPage::SendChunk(std::string_view pageText, bool lineEnd) {
 void CMailPage::SendAttachments() {
     if (m_attachments.empty()) {
         return;
-    }
-    if (m_anyShown) {
-        SendChunk({}, true);  // an empty line between the text and the list
     }
     std::string line;
     for (const CAttachment& attachment : m_attachments) {

@@ -91,5 +91,4 @@ private:
     std::vector<CAttachment> m_attachments;
     std::size_t m_moreAttachments = 0;  // beyond kAttachmentLimit
     long long m_shownBytes = 0;
-    bool m_anyShown = false;
 };

@@ -17,7 +17,7 @@ import random
 import sys
 from dataclasses import dataclass, field
 from email import policy
-from email.charset import QP, Charset
+from email.charset import BASE64, QP, Charset
 from email.header import Header, decode_header, make_header
 from email.message import Message
 from email.mime.application import MIMEApplication
@@ -134,8 +134,9 @@ def test_samples() -> list:
     samples.append(
         Sample("attachment", _head(mixed, 4, ("Lab Robot", "robot@example.org"),
                                    ("Taro Yamada", "taro@example.jp"), "Measurement data"),
-               shown=["The measurements are attached (1 MB)."],
-               hidden=["measurements.bin", attachment.get_payload()[:60]]))
+               shown=["The measurements are attached (1 MB).",
+                      "measurements.bin (application/octet-stream, 1.0 MB)"],
+               hidden=[attachment.get_payload()[:60]]))
 
     words = " ".join(f"word{i:04d}" for i in range(1, 151))  # 1349 bytes on one line
     long_line = f"Start of a long line: {words} end of the long line."
@@ -310,7 +311,86 @@ def _today_demo_samples(first_index: int) -> list:
     return samples
 
 
-SAMPLE_SETS = {"test": test_samples, "demo": demo_samples}
+# --- Bodies of today's mail: charsets, transfer encodings, HTML, nesting, attachments ---
+
+def _body_text(text: str, charset: str, encoding=None) -> MIMEText:
+    """A text/plain part in charset; encoding "qp" or "base64" overrides Python's choice."""
+    if encoding is None:
+        return MIMEText(text, "plain", charset)
+    cs = Charset(charset)
+    cs.body_encoding = QP if encoding == "qp" else BASE64
+    return MIMEText(text, "plain", cs)
+
+
+def _raw_text(payload: str, charset: str, encoding: str) -> Message:
+    """A text/plain part whose payload (7-bit or 8-bit, as the mail carries it) is given
+    as it stands, for what Python's codecs will not write."""
+    part = Message()
+    part["MIME-Version"] = "1.0"
+    part["Content-Type"] = f'text/plain; charset="{charset}"'
+    part["Content-Transfer-Encoding"] = encoding
+    part.set_payload(payload)
+    return part
+
+
+def body_samples(first: int) -> list:
+    """Mails whose text today's mailers write in other forms than ISO-2022-JP 7bit;
+    message numbers (for the dates) start at first."""
+    taro = ("Taro Yamada", "taro@example.jp")
+    me = ("Hanako Sato", "hanako@example.jp")
+    samples = []
+
+    def add(name, message, subject, shown, hidden=()):
+        index = first + len(samples)
+        samples.append(Sample(name, _head(message, index, taro, me, subject),
+                              shown=list(shown), hidden=list(hidden)))
+
+    text = "こんにちは。UTF-8の本文です。\n絵文字もあります。\n"
+    add("utf8_base64", _body_text(text, "utf-8", "base64"), "UTF-8 text in base64",
+        ["こんにちは。UTF-8の本文です。", "絵文字もあります。"])
+
+    # Longer than a quoted-printable line, so the encoder breaks it with soft line breaks.
+    long_line = "この行は長いので、引用符付き印字可能形式では途中で何度も折り返されます。" * 2
+    add("utf8_quoted_printable", _body_text(f"{long_line}\n次の行です。\n", "utf-8", "qp"),
+        "UTF-8 text in quoted-printable", [long_line, "次の行です。"])
+
+    # Python writes EUC-JP mail as ISO-2022-JP; this one goes out as the bytes themselves.
+    euc = "EUC-JPの本文です。\n半角カナもどうぞ。\n".encode("euc-jp").decode("ascii", "surrogateescape")
+    add("euc_jp_8bit", _raw_text(euc, "EUC-JP", "8bit"), "EUC-JP text",
+        ["EUC-JPの本文です。", "半角カナもどうぞ。"])
+
+    # NEC special characters (row 13): Python's iso2022_jp codec refuses them.
+    add("jis_nec_specials", _raw_text("\x1b$B-!-\"-j\x1b(B\n", "ISO-2022-JP", "7bit"),
+        "Numbered items", ["①②㈱"])
+
+    page = ("<html><head><title>News</title><style>p { font-family: serif; }</style></head>"
+            "<body><h1>今月のお知らせ</h1><p>新しい&amp;便利な機能を<b>追加</b>しました。</p>"
+            "<p>詳しくは<a href=\"https://example.jp/news\">こちら</a></p></body></html>\n")
+    add("html_only", MIMEText(page, "html", "utf-8"), "Newsletter in HTML only",
+        ["今月のお知らせ", "新しい&便利な機能を追加しました。", "詳しくはこちら (https://example.jp/news)"],
+        hidden=["<p>", "font-family", "News"])
+
+    # Thunderbird's shape: the alternative's boundary on its Content-Type line, inside mixed.
+    alt = MIMEMultipart("alternative", boundary="alt-1")
+    alt.attach(_body_text("見積書を添付します。\nご確認ください。\n", "utf-8", "qp"))
+    alt.attach(MIMEText("<p>HTMLの見積書です。</p>\n", "html", "utf-8"))
+    mixed = MIMEMultipart()
+    mixed.attach(alt)
+    pdf = MIMEApplication(b"%PDF-1.4\n" + bytes(2038), "pdf")
+    pdf.add_header("Content-Disposition", "attachment", filename=("utf-8", "", "見積書.pdf"))
+    mixed.attach(pdf)
+    add("nested_with_attachment", mixed, "Quotation attached",
+        ["見積書を添付します。", "ご確認ください。", "見積書.pdf (application/pdf, 2 KB)"],
+        hidden=["HTMLの見積書", "%PDF"])
+    return samples
+
+
+def _test_set() -> list:
+    samples = test_samples()
+    return samples + body_samples(len(samples) + 1)
+
+
+SAMPLE_SETS = {"test": _test_set, "demo": demo_samples}
 
 
 def write_maildir(maildir: str, samples: list) -> None:

@@ -188,7 +188,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "\r\nJVBE\r\n--abc\r\nContent-Type: text/plain\r\n\r\ntext\r\n--abc\r\n"
                  "Content-Type: image/png; name=\"=?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?=.png\"\r\n\r\n" +
                  std::string(2000, 'x') + "\r\n--abc--\r\n.\r\n",
-             "text<BR><BR>[\x93\x59\x95\x74] \x8C\xA9\x90\xCF\x8F\x91.pdf (application/pdf, 3 B)<BR>"
+             "text<BR>[\x93\x59\x95\x74] \x8C\xA9\x90\xCF\x8F\x91.pdf (application/pdf, 3 B)<BR>"
              "[\x93\x59\x95\x74] \x83\x65\x83\x58\x83\x67.png (image/png, 2 KB)<BR>"},
         Case{"TooDeepIsPassedOver", kHeader + kMixed + "\r\n--abc\r\n" + Nested(40) +
                                         "\r\ndeep\r\n--abc\r\n\r\nafter\r\n--abc--\r\n.\r\n",

@@ -46,7 +46,7 @@ class DovecotTest(unittest.TestCase):
         cls.addClassCleanup(cls.pop3.stop)
         cls.file = os.path.join(cls.dir, "tallwyn.stp")
         common = dict(ENABLE="1", WEB_PASS="pw", MAIL_SERVER=cls.pop3.address,
-                      MAIL_ACCOUNT=cls.pop3.user, MAIL_LIST_COUNT="20")
+                      MAIL_ACCOUNT=cls.pop3.user, MAIL_LIST_COUNT=str(len(cls.pop3.samples)))
         write_settings(cls.file, 1, MAIL_PASS=cls.pop3.password, **common)
         # Setting 2 lists only subjects with 会議 (meeting) or "Tom".
         write_settings(cls.file, 2, MAIL_PASS=cls.pop3.password, FILTER_TYPE="1",
@@ -133,7 +133,7 @@ class SeenFlagTest(unittest.TestCase):
         file = os.path.join(self.dir, "tallwyn.stp")
         write_settings(file, 1, ENABLE="1", WEB_PASS="pw", MAIL_SERVER=self.pop3.address,
                        MAIL_ACCOUNT=self.pop3.user, MAIL_PASS=self.pop3.password,
-                       MAIL_LIST_COUNT="20", MAIL_LIST_ORDER="1")
+                       MAIL_LIST_COUNT=str(len(self.pop3.samples)), MAIL_LIST_ORDER="1")
         self.server = Server(file, os.path.join(self.dir, "log"))
         self.addCleanup(self.server.stop)
 
