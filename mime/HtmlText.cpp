@@ -164,6 +164,11 @@ struct CHtmlText::CState {
     }
     static void OnStart(void* context, const xmlChar* name, const xmlChar** attributes) {
         CState& s = Of(context);
+        if (s.parser->nameNr > kDepthLimit) {
+            xmlStopParser(s.parser);
+            s.stopped = true;
+            return;
+        }
         const std::string_view element = View(name);
         if (IsOneOf(element, kDropped)) {
             ++s.dropped;

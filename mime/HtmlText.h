@@ -13,10 +13,12 @@
 // decoded, and a link's address follows its text in parentheses when the two differ.
 //
 // Both sides are page text; the lines given end in CR LF. Input that the parser would
-// have to hold beyond kBacklogLimit (an endless comment or tag) ends the text there.
+// have to hold beyond kBacklogLimit (an endless comment or tag), or elements nested
+// deeper than kDepthLimit, end the text there: the parser's memory stays bounded.
 class CHtmlText {
 public:
     static constexpr std::size_t kBacklogLimit = 2 * 1024 * 1024;
+    static constexpr int kDepthLimit = 512;
 
     CHtmlText();
     ~CHtmlText();

@@ -117,6 +117,16 @@ TEST_F(GatewayTest, MailPageReadsTheWholeAnswer) {
     EXPECT_TRUE(server.ScriptMet()) << server.Failure();
 }
 
+TEST_F(GatewayTest, HtmlPartAfterTheFactIsReadAgain) {
+    const std::string related =
+        "Content-Type: multipart/related; boundary=\"r\"\r\n\r\n--r\r\n"
+        "Content-Type: text/html\r\n\r\n<p>html &amp; only</p>\r\n--r--\r\n";
+    FakePop3Server server({Join({Login(1), Retr(1, related), Retr(1, related), Quit()})});
+    UseServer(server);
+    EXPECT_EQ(Get("/001pwmail001"), kHead + "html &amp; only<BR>" + kFooter);
+    EXPECT_TRUE(server.ScriptMet()) << server.Failure();
+}
+
 TEST_F(GatewayTest, LargeMessageWithOverlongLine) {
     // A 1 MB body in lines of 76 bytes, then one line longer than the reply buffer; the
     // list's TOP gets it too, as from servers that ignore the line count.

@@ -170,6 +170,9 @@ INSTANTIATE_TEST_SUITE_P(
                   "https://y.example/</a><br>end&nbsp;&lt;p&gt;</body></html>\r\n"),
              "Caf&#233; &amp; bye<BR>site (https://x.example/) https://y.example/<BR>"
              "end &lt;p&gt;<BR>"},
+        Case{"HtmlNestedTooDeepEndsText",
+             Part("Content-Type: text/html\r\n", "<p>before</p>" + Repeat(600, "<div>") + "lost\r\n"),
+             "before<BR>"},
         Case{"NestedAlternativeBoundaryOnTypeLine",
              kHeader + kMixed +
                  "\r\n--abc\r\nContent-Type: multipart/alternative; boundary=\"in\"; x=y\r\n"
