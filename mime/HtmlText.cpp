@@ -227,8 +227,11 @@ CHtmlText::CHtmlText() : m_state(std::make_unique<CState>()) {
     m_state->parser = htmlCreatePushParserCtxt(&sax, nullptr, nullptr, 0, nullptr, XML_CHAR_ENCODING_UTF8);
     if (m_state->parser != nullptr) {
         m_state->parser->_private = m_state.get();
+        // The part's charset has already been undone: a <meta> charset must not make
+        // the parser read the UTF-8 it gets in another one.
         htmlCtxtUseOptions(m_state->parser, HTML_PARSE_RECOVER | HTML_PARSE_NOERROR |
-                                                HTML_PARSE_NOWARNING | HTML_PARSE_NONET);
+                                                HTML_PARSE_NOWARNING | HTML_PARSE_NONET |
+                                                HTML_PARSE_IGNORE_ENC);
     }
     m_state->toUtf8 = iconv_open("UTF-8", "CP932");
     if (m_state->parser == nullptr || m_state->toUtf8 == kNoIconv) {

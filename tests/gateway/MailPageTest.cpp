@@ -170,6 +170,11 @@ INSTANTIATE_TEST_SUITE_P(
                   "https://y.example/</a><br>end&nbsp;&lt;p&gt;</body></html>\r\n"),
              "Caf&#233; &amp; bye<BR>site (https://x.example/) https://y.example/<BR>"
              "end &lt;p&gt;<BR>"},
+        Case{"HtmlMetaCharsetYieldsToTheMail",
+             Part("Content-Type: text/html; charset=utf-8\r\n",
+                  "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=iso-8859-1\">"
+                  "<p>Caf\xC3\xA9 \xE3\x81\x82</p>\r\n"),
+             "Caf&#233; \x82\xA0<BR>"},
         Case{"HtmlNestedTooDeepEndsText",
              Part("Content-Type: text/html\r\n", "<p>before</p>" + Repeat(600, "<div>") + "lost\r\n"),
              "before<BR>"},
