@@ -81,8 +81,14 @@ void CMimePart::TakeContentType(const std::string& value) {
     if (parsed == nullptr) {
         return;
     }
-    type = Lower(Text(g_mime_content_type_get_media_type(parsed)));
-    subtype = Lower(Text(g_mime_content_type_get_media_subtype(parsed)));
+    std::string parsedType = Lower(Text(g_mime_content_type_get_media_type(parsed)));
+    std::string parsedSubtype = Lower(Text(g_mime_content_type_get_media_subtype(parsed)));
+    if (parsedType.empty() || parsedSubtype.empty()) {
+        g_object_unref(parsed);  // "/plain", "text/": no type either
+        return;
+    }
+    type = std::move(parsedType);
+    subtype = std::move(parsedSubtype);
     charset = Trimmed(Text(g_mime_content_type_get_parameter(parsed, "charset")));
     boundary = Text(g_mime_content_type_get_parameter(parsed, "boundary"));
     if (fileName.empty()) {

@@ -54,6 +54,8 @@ INSTANTIATE_TEST_SUITE_P(
              "text/plain[utf-8,1,0](x\n)"},
         Walk{"TypeWithoutSubtypeIsPlainText", "Content-Type: text\r\n\r\nx\r\n",
              "text/plain[,0,0](x\r\n)"},
+        Walk{"EmptyTypeIsPlainText", "Content-Type: /mixed; boundary=b\r\n\r\n--b\r\n",
+             "text/plain[,0,0](--b\r\n)"},
         Walk{"PreambleEpilogueAndBlanksAfterBoundary",
              "Content-Type: multipart/mixed; Boundary=\"a b\"\r\n\r\npre\r\n--a b \t\r\n\r\none\r\n"
              "--a b\r\nContent-Disposition: attachment; filename*0*=UTF-8''%E6%97%A5;\r\n"
