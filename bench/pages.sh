@@ -9,12 +9,14 @@
 #
 # Builds tallwynd (Release) in build/release, starts a throw-away Dovecot on 127.0.0.1
 # with a generated mailbox (20 mails of 200 KB, one of 2 MB and one of 20 MB of
-# ISO-2022-JP text), and tallwynd on a free port of 127.0.0.1, then measures
+# ISO-2022-JP text, 2 MB of UTF-8 text in quoted-printable, 2 MB of UTF-8 text in
+# base64, and a 20 MB HTML-only mail), and tallwynd on a free port of 127.0.0.1, then
+# measures
 #   - the list page with MAIL_LIST_COUNT 20 against curl fetching mails 1 to 20 over
 #     one connection;
-#   - the single-mail page of the 2 MB mail (no byte limit) against curl fetching it;
-#   - the same for the 20 MB mail, and tallwynd's peak resident memory (VmHWM) before
-#     and after it, which must not grow with the mail's size;
+#   - the single-mail pages of the 2 MB mails (no byte limit) against curl fetching them;
+#   - the same for the 20 MB mails, and tallwynd's peak resident memory (VmHWM) before
+#     and after them, which must not grow with the mail's size;
 #   - on a second Dovecot holding 20 mails with a 5 MB attachment each, the list page
 #     against curl fetching the 20 mails whole: time, and the bytes that crossed from
 #     the POP3 server, counted on a relay (tools/pop3_relay.py) in front of it. The
@@ -43,11 +45,12 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# The mailbox: messages 1-20 of 200 KB, 21 of 2 MB, 22 of 20 MB; and a second Dovecot
+# The mailbox: messages 1-20 of 200 KB, 21 of 2 MB, 22 of 20 MB, 23 of 2 MB in
+# quoted-printable, 24 of 2 MB in base64, 25 of 20 MB of HTML; and a second Dovecot
 # with 20 mails that each carry a 5 MB photo. With TLS, each Dovecot also listens on a
 # second port with a server certificate for 127.0.0.1.
 addresses=$(/usr/bin/python3 - "$work" "$tls" <<'PY'
-import os, sys, base64
+import os, sys, base64, quopri
 sys.path.insert(0, "tools")
 import pop3_fixture, test_pki
 
@@ -85,8 +88,43 @@ def with_photo(number):
                    b"Content-Disposition: attachment; filename=\"photo.jpg\"\n\n"
                    + photo + b"--b--\n")
 
+def utf8_lines(size, seed):
+    # Japanese text as UTF-8 mailers write it, with some ASCII between.
+    out, n, line_no = [], 0, seed
+    while n < size:
+        kana = "".join(chr(0x3041 + (line_no * 7 + k) % 0x53) for k in range(20))
+        line = f"{kana}、漢字と English words, line {line_no} of the text。\n".encode()
+        out.append(line)
+        n += len(line)
+        line_no += 1
+    return b"".join(out)
+
+def encoded(number, content_type, encoding, body):
+    head = ("From: sender@example.jp\nTo: alice@example.jp\n"
+            "Date: Wed, 1 May 2024 08:00:00 +0000\n"
+            f"Subject: {encoding} mail {number}\nMIME-Version: 1.0\n"
+            f"Content-Type: {content_type}; charset=UTF-8\n"
+            f"Content-Transfer-Encoding: {encoding}\n\n").encode()
+    return head + body
+
+def html_lines(size, seed):
+    out, n, line_no = [b"<html><head><style>p { margin: 0 }</style></head><body>\n"], 0, seed
+    while n < size:
+        line = (b'<p class="t">' + utf8_lines(1, line_no).rstrip() +
+                b' <a href="https://example.jp/%d">link</a></p>\n' % line_no)
+        out.append(line)
+        n += len(line)
+        line_no += 1
+    return b"".join(out) + b"</body></html>\n"
+
 samples = [message(i, 200 * 1024) for i in range(1, 21)]
 samples += [message(21, 2 * 1024 * 1024), message(22, 20 * 1024 * 1024)]
+# quopri and base64 wrap as mailers do (76 columns); the mails are about 2 MB as sent.
+samples += [encoded(23, "text/plain", "quoted-printable",
+                    quopri.encodestring(utf8_lines(2 * 1024 * 1024 * 10 // 24, 23))),
+            encoded(24, "text/plain", "base64",
+                    base64.encodebytes(utf8_lines(3 * 1024 * 1024 // 2, 24))),
+            encoded(25, "text/html", "8bit", html_lines(20 * 1024 * 1024, 25))]
 work, tls = sys.argv[1:3]
 certificate = test_pki.make(os.path.join(work, "pki")).server() if tls else None
 for name, mails in (("pop3", samples), ("pop3-photos", [with_photo(i) for i in range(1, 21)])):
@@ -96,7 +134,7 @@ for name, mails in (("pop3", samples), ("pop3-photos", [with_photo(i) for i in r
 PY
 )
 { read -r pop3; read -r pop3_photos; } <<<"$addresses"
-echo "Dovecot on $pop3; mailbox of 20 x 200 KB, 2 MB and 20 MB"
+echo "Dovecot on $pop3; mailbox of 20 x 200 KB, 2 MB and 20 MB of JIS, 2 MB QP, 2 MB base64, 20 MB HTML"
 echo "Dovecot on $pop3_photos; mailbox of 20 mails with a 5 MB photo each"
 
 # The relay in front of the photo mailbox: one line per connection, server bytes first.
@@ -171,7 +209,11 @@ connects=$(pop_curl -w '%{num_connects}\n' -o /dev/null "$mail/[1-20]" | awk '{s
 [ "$connects" -eq 1 ] || { echo "curl made $connects connections for 20 mails"; exit 1; }
 bytes_list=$(page toplist | wc -c); bytes_list_pop=$(pop "[1-20]" | wc -c)
 bytes_2m=$(page mail021 | wc -c); bytes_2m_pop=$(pop 21 | wc -c)
-[[ $(page mail021 | tail -c ${#footer}) == "$footer" ]] || { echo "2 MB page incomplete"; exit 1; }
+bytes_qp=$(page mail023 | wc -c); bytes_qp_pop=$(pop 23 | wc -c)
+bytes_b64=$(page mail024 | wc -c); bytes_b64_pop=$(pop 24 | wc -c)
+for n in 021 023 024; do
+    [[ $(page mail$n | tail -c ${#footer}) == "$footer" ]] || { echo "page mail$n incomplete"; exit 1; }
+done
 list=$(page_photos | tr -d '\0')
 rows=$(grep -o "<A HREF=" <<<"$list" | wc -l)
 [ "$rows" -eq 20 ] && [[ $list == *"$footer" ]] ||
@@ -187,6 +229,10 @@ for _ in $(seq "$rounds"); do
     t[list_pop]+="$(elapsed pop "[1-20]") "
     t[mail2]+="$(elapsed page mail021) "
     t[mail2_pop]+="$(elapsed pop 21) "
+    t[qp]+="$(elapsed page mail023) "
+    t[qp_pop]+="$(elapsed pop 23) "
+    t[b64]+="$(elapsed page mail024) "
+    t[b64_pop]+="$(elapsed pop 24) "
 done
 peak_small=$(hwm)
 big_rounds=$(((rounds + 1) / 2))
@@ -200,6 +246,13 @@ for _ in $(seq "$big_rounds"); do
     t[photos_pop]+="$(elapsed pop_photos) "
 done
 bytes_20m=$(page mail022 | wc -c); bytes_20m_pop=$(pop 22 | wc -c)
+for _ in $(seq "$big_rounds"); do
+    t[html20]+="$(elapsed page mail025) "
+    t[html20_pop]+="$(elapsed pop 25) "
+done
+peak_html=$(hwm)
+bytes_html=$(page mail025 | wc -c); bytes_html_pop=$(pop 25 | wc -c)
+[[ $(page mail025 | tail -c ${#footer}) == "$footer" ]] || { echo "HTML page incomplete"; exit 1; }
 
 m() { tr ' ' '\n' <<<"${t[$1]}" | grep . | median; }
 ms() { awk -v us="$1" 'BEGIN {printf "%.1f", us / 1000}'; }
@@ -212,15 +265,25 @@ printf '%-44s %10s %12s\n' "single-mail page, 2 MB (tallwynd)" "$(ms "$(m mail2)
 printf '%-44s %10s %12s\n' "curl RETR 21 (2 MB)" "$(ms "$(m mail2_pop)")" "$bytes_2m_pop"
 printf '%-44s %10s %12s\n' "single-mail page, 20 MB (tallwynd)" "$(ms "$(m mail20)")" "$bytes_20m"
 printf '%-44s %10s %12s\n' "curl RETR 22 (20 MB)" "$(ms "$(m mail20_pop)")" "$bytes_20m_pop"
+printf '%-44s %10s %12s\n' "single-mail page, 2 MB QP UTF-8 (tallwynd)" "$(ms "$(m qp)")" "$bytes_qp"
+printf '%-44s %10s %12s\n' "curl RETR 23 (2 MB QP)" "$(ms "$(m qp_pop)")" "$bytes_qp_pop"
+printf '%-44s %10s %12s\n' "single-mail page, 2 MB base64 (tallwynd)" "$(ms "$(m b64)")" "$bytes_b64"
+printf '%-44s %10s %12s\n' "curl RETR 24 (2 MB base64)" "$(ms "$(m b64_pop)")" "$bytes_b64_pop"
+printf '%-44s %10s %12s\n' "single-mail page, 20 MB HTML (tallwynd)" "$(ms "$(m html20)")" "$bytes_html"
+printf '%-44s %10s %12s\n' "curl RETR 25 (20 MB HTML)" "$(ms "$(m html20_pop)")" "$bytes_html_pop"
 printf '%-44s %10s %12s\n' "list page, 20 mails with 5 MB photos (*)" "$(ms "$(m photos)")" "$read_list_photos"
 printf '%-44s %10s %12s\n' "curl RETR 1..20 of them" "$(ms "$(m photos_pop)")" "$read_pop_photos"
 printf '%-44s %10s\n' "tallwynd VmHWM after list and 2 MB pages" "${peak_small} kB"
 printf '%-44s %10s\n' "tallwynd VmHWM after 20 MB pages" "${peak_big} kB"
+printf '%-44s %10s\n' "tallwynd VmHWM after 20 MB HTML pages" "${peak_html} kB"
 echo "(*) time through the counting relay; bytes: what the POP3 server sent, counted on the relay"
 echo
 awk -v a="$(m list)" -v b="$(m list_pop)" 'BEGIN {printf "list page / curl:        %.2f  (target <= 1.30)\n", a / b}'
 awk -v a="$(m mail2)" -v b="$(m mail2_pop)" 'BEGIN {printf "single-mail page / curl: %.2f  (target <= 1.50)\n", a / b}'
+awk -v a="$(m qp)" -v b="$(m qp_pop)" 'BEGIN {printf "QP page / curl:          %.2f  (target <= 1.50)\n", a / b}'
+awk -v a="$(m b64)" -v b="$(m b64_pop)" 'BEGIN {printf "base64 page / curl:      %.2f  (target <= 1.50)\n", a / b}'
 awk -v p="$peak_big" -v s="$peak_small" \
     'BEGIN {printf "peak memory:             %.1f MB (target < 16), %+d kB from 2 MB to 20 MB\n", p / 1024, p - s}'
+awk -v p="$peak_html" 'BEGIN {printf "peak memory after HTML:  %.1f MB (target < 16)\n", p / 1024}'
 awk -v a="$read_list_photos" -v b="$read_pop_photos" \
     'BEGIN {printf "photo list reads / curl:  %.3f%% (target < 1%%)\n", 100 * a / b}'
