@@ -72,9 +72,9 @@ private:
 
     const CSetting& m_setting;
     bool m_statusLine = true;
-    bool m_htmlPass = false;    // the answer is read again to show its HTML part
-    bool m_htmlWaits = false;   // an HTML part was passed over for a text/plain to come
-    bool m_shownDone = false;   // the shown part has ended
+    bool m_htmlPass = false;   // the answer is read again to show its HTML part
+    bool m_htmlWaits = false;  // an HTML part was passed over for a text/plain to come
+    bool m_shownDone = false;  // the shown part has ended
     std::unique_ptr<CMimeReader> m_reader;
     std::string* m_out = nullptr;  // the chunk of the current line
 

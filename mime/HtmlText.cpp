@@ -21,10 +21,10 @@ constexpr std::size_t kLinkLimit = 2048;
 const iconv_t kNoIconv = reinterpret_cast<iconv_t>(-1);
 
 constexpr std::string_view kBlocks[] = {
-    "p",      "div",     "tr",      "li",    "ul",     "ol",         "dl",     "dt",
-    "dd",     "h1",      "h2",      "h3",    "h4",     "h5",         "h6",     "table",
-    "hr",     "pre",     "address", "form",  "center", "blockquote", "section", "article",
-    "header", "footer",  "nav",     "aside", "main",   "figure",     "caption", "fieldset",
+    "p",      "div",    "tr",      "li",    "ul",     "ol",         "dl",      "dt",
+    "dd",     "h1",     "h2",      "h3",    "h4",     "h5",         "h6",      "table",
+    "hr",     "pre",    "address", "form",  "center", "blockquote", "section", "article",
+    "header", "footer", "nav",     "aside", "main",   "figure",     "caption", "fieldset",
 };
 constexpr std::string_view kDropped[] = {"script", "style", "head", "title", "template"};
 
@@ -39,7 +39,8 @@ bool IsOneOf(std::string_view name, const std::string_view (&names)[N]) {
 }
 
 std::string_view View(const xmlChar* text) {
-    return text != nullptr ? std::string_view(reinterpret_cast<const char*>(text)) : std::string_view();
+    return text != nullptr ? std::string_view(reinterpret_cast<const char*>(text))
+                           : std::string_view();
 }
 
 bool IsBlank(char c) {
@@ -72,11 +73,11 @@ struct CHtmlText::CState {
     std::string* out = nullptr;  // where the text goes during a call
     bool stopped = false;
 
-    std::string line;        // UTF-8 text of the current line not yet given
-    bool lineEmpty = true;   // nothing but blanks on the current line so far
-    bool blank = false;      // a blank is due before the next text
-    int dropped = 0;         // inside script, style, head, ...
-    int pre = 0;             // inside <pre>
+    std::string line;       // UTF-8 text of the current line not yet given
+    bool lineEmpty = true;  // nothing but blanks on the current line so far
+    bool blank = false;     // a blank is due before the next text
+    int dropped = 0;        // inside script, style, head, ...
+    int pre = 0;            // inside <pre>
     bool inLink = false;
     std::string href;
     std::string linkText;
@@ -148,8 +149,8 @@ struct CHtmlText::CState {
         inLink = false;
         const std::string_view address = Trimmed(href);
         const std::string_view shown = Trimmed(linkText);
-        if (address.empty() || address.starts_with('#') || StartsWithNoCase(address, "javascript:") ||
-            address == shown ||
+        if (address.empty() || address.starts_with('#') ||
+            StartsWithNoCase(address, "javascript:") || address == shown ||
             (StartsWithNoCase(address, "mailto:") && address.substr(7) == shown)) {
             return;
         }
@@ -172,8 +173,12 @@ struct CHtmlText::CState {
         const std::string_view element = View(name);
         if (IsOneOf(element, kDropped)) {
             ++s.dropped;
-        } else if (s.dropped > 0) {
-        } else if (EqualsNoCase(element, "br")) {
+            return;
+        }
+        if (s.dropped > 0) {
+            return;
+        }
+        if (EqualsNoCase(element, "br")) {
             s.EndLine();
         } else if (IsOneOf(element, kBlocks)) {
             s.BreakLine();
@@ -199,8 +204,12 @@ struct CHtmlText::CState {
         const std::string_view element = View(name);
         if (IsOneOf(element, kDropped)) {
             s.dropped -= s.dropped > 0 ? 1 : 0;
-        } else if (s.dropped > 0) {
-        } else if (IsOneOf(element, kBlocks)) {
+            return;
+        }
+        if (s.dropped > 0) {
+            return;
+        }
+        if (IsOneOf(element, kBlocks)) {
             s.pre -= EqualsNoCase(element, "pre") && s.pre > 0 ? 1 : 0;
             s.BreakLine();
         } else if (EqualsNoCase(element, "td") || EqualsNoCase(element, "th")) {
@@ -224,7 +233,8 @@ CHtmlText::CHtmlText() : m_state(std::make_unique<CState>()) {
     sax.characters = &CState::OnText;
     sax.ignorableWhitespace = &CState::OnText;
     sax.cdataBlock = &CState::OnCdata;
-    m_state->parser = htmlCreatePushParserCtxt(&sax, nullptr, nullptr, 0, nullptr, XML_CHAR_ENCODING_UTF8);
+    m_state->parser =
+        htmlCreatePushParserCtxt(&sax, nullptr, nullptr, 0, nullptr, XML_CHAR_ENCODING_UTF8);
     if (m_state->parser != nullptr) {
         m_state->parser->_private = m_state.get();
         // The part's charset has already been undone: a <meta> charset must not make

@@ -61,7 +61,8 @@ void CMimePart::TakeField(std::string_view name, std::string_view value) {
     if (EqualsNoCase(name, kContentType)) {
         TakeContentType(text);
     } else if (EqualsNoCase(name, kTransferEncoding)) {
-        const std::string_view token = std::string_view(text).substr(0, text.find_first_of(" \t;("));
+        const std::string_view token =
+            std::string_view(text).substr(0, text.find_first_of(" \t;("));
         encoding = EqualsNoCase(token, "base64")             ? kBase64
                    : EqualsNoCase(token, "quoted-printable") ? kQuotedPrintable
                                                              : kIdentity;

@@ -116,8 +116,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "\r\n--xyz\r\nContent-Type: text/plain\r\n\r\ntext\r\n--xyz\r\n.\r\n",
              "text<BR>"},
         Case{"PartWithoutContentTypeIsText",
-             kHeader + kMixed + "\r\n--abc\r\n\r\nplain\r\n--abc--\r\n.\r\n",
-             "plain<BR>"},
+             kHeader + kMixed + "\r\n--abc\r\n\r\nplain\r\n--abc--\r\n.\r\n", "plain<BR>"},
         Case{"HtmlWhenNoTextPart",
              kHeader + kMixed +
                  "\r\n--abc\r\nContent-Type: text/html\r\n\r\n<p>x</p>\r\n--abc--\r\n.\r\n",
@@ -145,19 +144,21 @@ std::string Part(const std::string& header, const std::string& body) {
 INSTANTIATE_TEST_SUITE_P(
     Decoding, MailPageTest,
     testing::Values(
-        Case{"Utf8Base64WithoutFinalBreak",
-             Part("Content-Type: text/plain; charset=UTF-8\r\nContent-Transfer-Encoding: base64\r\n",
-                  "44GT44KT44Gr44Gh44GvCkZyw7ZTY2hlIPCfjok=\r\n"),
-             "\x82\xB1\x82\xF1\x82\xC9\x82\xBF\x82\xCD<BR>Fr&#246;Sche &#127881;<BR>"},
+        Case{
+            "Utf8Base64WithoutFinalBreak",
+            Part("Content-Type: text/plain; charset=UTF-8\r\nContent-Transfer-Encoding: base64\r\n",
+                 "44GT44KT44Gr44Gh44GvCkZyw7ZTY2hlIPCfjok=\r\n"),
+            "\x82\xB1\x82\xF1\x82\xC9\x82\xBF\x82\xCD<BR>Fr&#246;Sche &#127881;<BR>"},
         Case{"QuotedPrintableSoftBreakJoins",
              Part("content-type: Text/Plain; Charset=\"iso-8859-1\"\r\n"
                   "content-transfer-encoding: Quoted-Printable\r\n",
                   "Fr=F6sche=\r\n und =3D mehr\r\nbroken =ZZ\r\n"),
              "Fr&#246;sche und = mehr<BR>broken =ZZ<BR>"},
-        Case{"EucJp8bit", Part("Content-Type: text/plain; charset=EUC-JP\r\n", "\xC6\xFC\xCB\xDC\xB8\xEC\r\n"),
+        Case{"EucJp8bit",
+             Part("Content-Type: text/plain; charset=EUC-JP\r\n", "\xC6\xFC\xCB\xDC\xB8\xEC\r\n"),
              "\x93\xFA\x96\x7B\x8C\xEA<BR>"},
-        Case{"JisNecSpecialKept", Part("Content-Type: text/plain; charset=ISO-2022-JP\r\n",
-                                       "\x1b$B-!-j\x1b(B\r\n"),
+        Case{"JisNecSpecialKept",
+             Part("Content-Type: text/plain; charset=ISO-2022-JP\r\n", "\x1b$B-!-j\x1b(B\r\n"),
              "\x87\x40\x87\x8A<BR>"},
         Case{"UnknownCharsetAsItStands",
              Part("Content-Type: text/plain; charset=x-unheard-of\r\n", "\x82\xA0 & b\r\n"),
@@ -176,7 +177,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "<p>Caf\xC3\xA9 \xE3\x81\x82</p>\r\n"),
              "Caf&#233; \x82\xA0<BR>"},
         Case{"HtmlNestedTooDeepEndsText",
-             Part("Content-Type: text/html\r\n", "<p>before</p>" + Repeat(600, "<div>") + "lost\r\n"),
+             Part("Content-Type: text/html\r\n",
+                  "<p>before</p>" + Repeat(600, "<div>") + "lost\r\n"),
              "before<BR>"},
         Case{"NestedAlternativeBoundaryOnTypeLine",
              kHeader + kMixed +
@@ -185,21 +187,26 @@ INSTANTIATE_TEST_SUITE_P(
                  "--in\r\nContent-Type: text/plain\r\n\r\nplain\r\n--in--\r\n--abc--\r\n.\r\n",
              "plain<BR>"},
         Case{"OuterBoundaryEndsInnerParts",
-             kHeader + kMixed + "\r\n--abc\r\nContent-Type: multipart/related; boundary=in\r\n"
+             kHeader + kMixed +
+                 "\r\n--abc\r\nContent-Type: multipart/related; boundary=in\r\n"
                  "\r\n--in\r\nContent-Type: image/gif\r\n\r\nGIF\r\n--abc\r\n\r\nplain\r\n"
                  "--abc--\r\nepilogue\r\n.\r\n",
              "plain<BR>"},
-        Case{"AttachmentsListedAfterText",
-             kHeader + kMixed +
-                 "\r\n--abc\r\nContent-Type: application/pdf\r\nContent-Transfer-Encoding: base64\r\n"
-                 "Content-Disposition: attachment;\r\n filename*=UTF-8''%E8%A6%8B%E7%A9%8D%E6%9B%B8.pdf\r\n"
-                 "\r\nJVBE\r\n--abc\r\nContent-Type: text/plain\r\n\r\ntext\r\n--abc\r\n"
-                 "Content-Type: image/png; name=\"=?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?=.png\"\r\n\r\n" +
-                 std::string(2000, 'x') + "\r\n--abc--\r\n.\r\n",
-             "text<BR>[\x93\x59\x95\x74] \x8C\xA9\x90\xCF\x8F\x91.pdf (application/pdf, 3 B)<BR>"
-             "[\x93\x59\x95\x74] \x83\x65\x83\x58\x83\x67.png (image/png, 2 KB)<BR>"},
-        Case{"TooDeepIsPassedOver", kHeader + kMixed + "\r\n--abc\r\n" + Nested(40) +
-                                        "\r\ndeep\r\n--abc\r\n\r\nafter\r\n--abc--\r\n.\r\n",
+        Case{
+            "AttachmentsListedAfterText",
+            kHeader + kMixed +
+                "\r\n--abc\r\nContent-Type: application/pdf\r\nContent-Transfer-Encoding: "
+                "base64\r\n"
+                "Content-Disposition: attachment;\r\n "
+                "filename*=UTF-8''%E8%A6%8B%E7%A9%8D%E6%9B%B8.pdf\r\n"
+                "\r\nJVBE\r\n--abc\r\nContent-Type: text/plain\r\n\r\ntext\r\n--abc\r\n"
+                "Content-Type: image/png; name=\"=?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?=.png\"\r\n\r\n" +
+                std::string(2000, 'x') + "\r\n--abc--\r\n.\r\n",
+            "text<BR>[\x93\x59\x95\x74] \x8C\xA9\x90\xCF\x8F\x91.pdf (application/pdf, 3 B)<BR>"
+            "[\x93\x59\x95\x74] \x83\x65\x83\x58\x83\x67.png (image/png, 2 KB)<BR>"},
+        Case{"TooDeepIsPassedOver",
+             kHeader + kMixed + "\r\n--abc\r\n" + Nested(40) +
+                 "\r\ndeep\r\n--abc\r\n\r\nafter\r\n--abc--\r\n.\r\n",
              "after<BR>"}),
     [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 

@@ -47,7 +47,8 @@ const std::string kLongValue(3 * CMimeReader::kFieldLimit, 'v');
 INSTANTIATE_TEST_SUITE_P(
     Messages, MimeReaderTest,
     testing::Values(
-        Walk{"NoHeaderFieldsIsPlainText", "Subject: x\r\n\r\nbody\r\n", "text/plain[,0,0](body\r\n)"},
+        Walk{"NoHeaderFieldsIsPlainText", "Subject: x\r\n\r\nbody\r\n",
+             "text/plain[,0,0](body\r\n)"},
         Walk{"FoldedFieldsAnyCase",
              "CONTENT-TYPE : text/plain;\r\n\tCHARSET=\"utf-8\"\r\ncontent-transfer-encoding:\r\n"
              " BASE64\r\n\r\nx\n",
@@ -59,7 +60,8 @@ INSTANTIATE_TEST_SUITE_P(
         Walk{"PreambleEpilogueAndBlanksAfterBoundary",
              "Content-Type: multipart/mixed; Boundary=\"a b\"\r\n\r\npre\r\n--a b \t\r\n\r\none\r\n"
              "--a b\r\nContent-Disposition: attachment; filename*0*=UTF-8''%E6%97%A5;\r\n"
-             " filename*1=.txt\r\nContent-Type: text/plain; name=other\r\n\r\ntwo\r\n--a b--  \r\nepi\r\n",
+             " filename*1=.txt\r\nContent-Type: text/plain; name=other\r\n\r\ntwo\r\n--a b--  "
+             "\r\nepi\r\n",
              "text/plain[,0,1](one\r\n)text/plain[,0,1,attachment,日.txt](two\r\n)"},
         Walk{"OuterBoundaryClosesInner",
              "Content-Type: multipart/mixed; boundary=o\r\n\r\n--o\r\n"
