@@ -154,6 +154,16 @@ INSTANTIATE_TEST_SUITE_P(
                   "content-transfer-encoding: Quoted-Printable\r\n",
                   "Fr=F6sche=\r\n und =3D mehr\r\nbroken =ZZ\r\n"),
              "Fr&#246;sche und = mehr<BR>broken =ZZ<BR>"},
+        Case{"JisInBase64",
+             Part("Content-Type: text/plain; charset=ISO-2022-JP\r\n"
+                  "Content-Transfer-Encoding: base64\r\n",
+                  "GyRCS1xKOCRHJDkbKEINCg==\r\n"),
+             kSjisText + "<BR>"},
+        Case{"Utf8CharacterAcrossSoftBreak",
+             Part("Content-Type: text/plain; charset=utf-8\r\n"
+                  "Content-Transfer-Encoding: quoted-printable\r\n",
+                  "=E3=81=82=E3=81=\r\n=84\r\n"),
+             "\x82\xA0\x82\xA2<BR>"},
         Case{"EucJp8bit",
              Part("Content-Type: text/plain; charset=EUC-JP\r\n", "\xC6\xFC\xCB\xDC\xB8\xEC\r\n"),
              "\x93\xFA\x96\x7B\x8C\xEA<BR>"},
@@ -171,6 +181,9 @@ INSTANTIATE_TEST_SUITE_P(
                   "https://y.example/</a><br>end&nbsp;&lt;p&gt;</body></html>\r\n"),
              "Caf&#233; &amp; bye<BR>site (https://x.example/) https://y.example/<BR>"
              "end &lt;p&gt;<BR>"},
+        Case{"HtmlPreKeepsLinesAndBlanks",
+             Part("Content-Type: text/html\r\n", "<pre>a  b\r\n\r\n c</pre>d  e\r\n"),
+             "a  b<BR><BR> c<BR>d e<BR>"},
         Case{"HtmlMetaCharsetYieldsToTheMail",
              Part("Content-Type: text/html; charset=utf-8\r\n",
                   "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=iso-8859-1\">"
@@ -186,6 +199,11 @@ INSTANTIATE_TEST_SUITE_P(
                  "\r\n--in\r\nContent-Type: text/html\r\n\r\n<p>html</p>\r\n"
                  "--in\r\nContent-Type: text/plain\r\n\r\nplain\r\n--in--\r\n--abc--\r\n.\r\n",
              "plain<BR>"},
+        Case{"ForwardedMessageIsNotTheText",
+             kHeader + kMixed +
+                 "\r\n--abc\r\nContent-Type: message/rfc822\r\n\r\nSubject: fw\r\n\r\n"
+                 "inner\r\n--abc--\r\n.\r\n",
+             ""},
         Case{"OuterBoundaryEndsInnerParts",
              kHeader + kMixed +
                  "\r\n--abc\r\nContent-Type: multipart/related; boundary=in\r\n"
