@@ -369,6 +369,13 @@ void CPageTextConverter::Convert(std::string_view bytes, std::string& out) {
         bytes.remove_prefix(lf + 1);
     }
     m_pending.append(bytes);
+    // A decoded part may hold no line break at all: convert it in pieces that
+    // DecodeJis can give whole, rather than keep it.
+    std::size_t done = 0;
+    for (; m_pending.size() - done >= kLineLimit; done += kLineLimit) {
+        ConvertLine(std::string_view(m_pending).substr(done, kLineLimit), out);
+    }
+    m_pending.erase(0, done);
 }
 
 void CPageTextConverter::Finish(std::string& out) {

@@ -51,6 +51,10 @@ bool IsUtf8WithHighBytes(std::string_view text);
 //     Big5, EUC-KR, KOI8-R, ...): converted, bytes invalid in it become "〓".
 class CPageTextConverter {
 public:
+    // A line converted line by line is kept until its end, up to this many bytes; a
+    // longer one is converted in pieces (DecodeJis gives at most two bytes for one).
+    static constexpr std::size_t kLineLimit = 30 * 1024;
+
     // charset as a mail names it, in any case ("utf-8", "ISO-8859-1", "Shift_JIS"),
     // empty when the mail names none.
     explicit CPageTextConverter(std::string_view charset);

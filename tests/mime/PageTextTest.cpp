@@ -45,9 +45,13 @@ TEST_P(PageTextConverterTest, Converts) {
 
 using namespace std::literals;
 
+// Longer than DecodeJis could give in one call, and without a line break.
+const std::string kLongRun(100000, 'x');
+
 INSTANTIATE_TEST_SUITE_P(
     Charsets, PageTextConverterTest,
     testing::Values(
+        Conversion{"JisRunWithoutBreakComesWhole", "ISO-2022-JP", kLongRun, kLongRun},
         Conversion{"Utf8Japanese", "UTF-8", "こんにちは\r\n", "\x82\xB1\x82\xF1\x82\xC9\x82\xBF\x82\xCD\r\n"},
         Conversion{"Utf8LatinAsReference", "utf-8", "Fr\xC3\xB6sche", "Fr\0#246;sche"sv},
         Conversion{"Utf8EmojiAsReference", "UTF-8", "\xF0\x9F\x8E\x89!", "\0#127881;!"sv},
