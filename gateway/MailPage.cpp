@@ -95,7 +95,8 @@ void CMailPage::OnPartBegin(const CMimePart& part) {
             m_htmlWaits = true;
         }
     }
-    if (part.attachment || !part.fileName.empty()) {
+    // A message that is nothing but a file is that file, named or not.
+    if (part.attachment || !part.fileName.empty() || (part.depth == 0 && part.type != "text")) {
         if (m_attachments.size() >= kAttachmentLimit) {
             ++m_moreAttachments;
             return;

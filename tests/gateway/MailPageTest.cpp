@@ -222,6 +222,10 @@ INSTANTIATE_TEST_SUITE_P(
                 std::string(2000, 'x') + "\r\n--abc--\r\n.\r\n",
             "text<BR>[\x93\x59\x95\x74] \x8C\xA9\x90\xCF\x8F\x91.pdf (application/pdf, 3 B)<BR>"
             "[\x93\x59\x95\x74] \x83\x65\x83\x58\x83\x67.png (image/png, 2 KB)<BR>"},
+        Case{"MessageThatIsAFile",
+             Part("Content-Type: application/pdf\r\nContent-Transfer-Encoding: base64\r\n",
+                  "JVBE\r\n"),
+             "[\x93\x59\x95\x74] \x96\xBC\x91\x4F\x82\xC8\x82\xB5 (application/pdf, 3 B)<BR>"},
         Case{"TooDeepIsPassedOver",
              kHeader + kMixed + "\r\n--abc\r\n" + Nested(40) +
                  "\r\ndeep\r\n--abc\r\n\r\nafter\r\n--abc--\r\n.\r\n",
