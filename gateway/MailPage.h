@@ -19,7 +19,8 @@ class CTransferDecoder;
 // order; when the message has none, its first text/html part turned into text. Its
 // transfer encoding is undone and its charset converted to page text; each line is
 // HTML-escaped and ends in "<BR>", the part's last line included. After the text comes
-// one line per attachment: its file name, type and size.
+// one line per attachment (a part marked as one or carrying a file name, or the whole
+// message when it is not text): its file name, type and size.
 //
 // Nothing larger than a line is kept. An HTML part that comes before any text/plain
 // cannot be shown as it passes, since a text/plain part may still follow: when none
