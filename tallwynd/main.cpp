@@ -2,6 +2,7 @@
 // and 2 without a window, and shows and changes those settings from the command line.
 
 #include <arpa/inet.h>
+#include <malloc.h>
 #include <netdb.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -35,6 +36,8 @@ namespace {
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 constexpr int kDefaultPort = 8080;
+// Malloc arenas shared by all request workers.
+constexpr int kMallocArenas = 2;
 
 void Complain(const std::string& message) {
     std::cerr << "tallwynd: " << message << std::endl;
@@ -261,6 +264,9 @@ int ServeCommand(const std::string& path, const CServeOptions& options) {
     }
 
     std::signal(SIGPIPE, SIG_IGN);
+    // Every worker thread would otherwise get a malloc arena of its own, each keeping
+    // what a large page left in it, so that memory grew with the number of workers.
+    mallopt(M_ARENA_MAX, kMallocArenas);
     CServer server(*settings);
     server.Listener().SetTimeout(static_cast<int>(options.timeoutSeconds * 1000));
     server.Listener().SetMaxRefusals(options.maxRefusals);
