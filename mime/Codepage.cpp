@@ -4,6 +4,7 @@
 
 #include <iconv.h>
 
+#include "mime/IconvRun.h"
 #include "mime/Sjis.h"
 
 namespace {
@@ -28,30 +29,8 @@ public:
 
     bool IsOpen() const { return m_cd != reinterpret_cast<iconv_t>(-1); }
 
-    // Converts from in onward, appending to out, until the input is used up (0) or a
-    // sequence does not convert (EILSEQ, or EINVAL when it is cut off by the end of
-    // the input); in is left at that sequence.
-    int Convert(std::string_view& in, std::string& out) {
-        char buffer[4096];
-        char* src = const_cast<char*>(in.data());
-        std::size_t srcLeft = in.size();
-        int error = 0;
-        for (;;) {
-            char* dst = buffer;
-            std::size_t dstLeft = sizeof buffer;
-            const std::size_t done = iconv(m_cd, &src, &srcLeft, &dst, &dstLeft);
-            out.append(buffer, static_cast<std::size_t>(dst - buffer));
-            if (done != static_cast<std::size_t>(-1)) {
-                break;
-            }
-            if (errno != E2BIG) {
-                error = errno;
-                break;
-            }
-        }
-        in.remove_prefix(in.size() - srcLeft);
-        return error;
-    }
+    // Converts from in onward, appending to out; see RunIconv.
+    int Convert(std::string_view& in, std::string& out) { return RunIconv(m_cd, in, out); }
 
 private:
     iconv_t m_cd;

@@ -8,6 +8,7 @@
 #include <iconv.h>
 
 #include "mime/Ascii.h"
+#include "mime/IconvRun.h"
 #include "mime/MimeDecoder.h"
 
 namespace {
@@ -97,28 +98,12 @@ void AppendWithoutZeros(std::string& out, std::string_view bytes) {
     out.append(bytes);
 }
 
-// Runs iconv over in, appending to out, until in is used up (0) or a sequence does not
-// convert (EILSEQ, or EINVAL when the input ends inside it); in is left at that
-// sequence.
-int RunIconv(iconv_t cd, std::string_view& in, std::string& out) {
-    char buffer[4096];
-    char* src = const_cast<char*>(in.data());
-    std::size_t srcLeft = in.size();
-    int error = 0;
-    for (;;) {
-        char* dst = buffer;
-        std::size_t dstLeft = sizeof buffer;
-        const std::size_t done = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
-        AppendWithoutZeros(out, std::string_view(buffer, static_cast<std::size_t>(dst - buffer)));
-        if (done != static_cast<std::size_t>(-1)) {
-            break;
-        }
-        if (errno != E2BIG) {
-            error = errno;
-            break;
-        }
-    }
-    in.remove_prefix(in.size() - srcLeft);
+// RunIconv, without the zero bytes of the result: page text holds none of its own.
+int RunIconvDroppingZeros(iconv_t cd, std::string_view& in, std::string& out) {
+    const std::size_t from = out.size();
+    const int error = RunIconv(cd, in, out);
+    out.erase(std::remove(out.begin() + static_cast<std::ptrdiff_t>(from), out.end(), '\0'),
+              out.end());
     return error;
 }
 
@@ -128,7 +113,7 @@ int RunIconv(iconv_t cd, std::string_view& in, std::string& out) {
 std::size_t Utf8RunToPageText(iconv_t cd, std::string_view utf8, std::string& out, bool final) {
     out.reserve(out.size() + utf8.size());
     while (!utf8.empty()) {
-        if (RunIconv(cd, utf8, out) == 0) {
+        if (RunIconvDroppingZeros(cd, utf8, out) == 0) {
             break;
         }
         char32_t codePoint = 0;
@@ -220,7 +205,7 @@ public:
         if (m_toUtf8 != kNoIconv) {
             m_utf8.clear();
             while (!bytes.empty()) {
-                const int error = RunIconv(m_toUtf8, bytes, m_utf8);
+                const int error = RunIconvDroppingZeros(m_toUtf8, bytes, m_utf8);
                 if (error == 0) {
                     break;
                 }
