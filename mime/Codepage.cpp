@@ -1,6 +1,5 @@
 #include "mime/Codepage.h"
 
-#include <cerrno>
 
 #include <iconv.h>
 
