@@ -109,15 +109,7 @@ void CListPage::KeepSubjectBounded() {
     if (m_subject.size() < kSubjectKept) {
         return;
     }
-    std::size_t end = 0;
-    while (end < m_subject.size()) {
-        const std::size_t next = end + SjisCharLength(m_subject, end);
-        if (next > kSubjectKept) {
-            break;
-        }
-        end = next;
-    }
-    m_subject.resize(end);
+    m_subject.resize(CutBetweenCharacters(m_subject, kSubjectKept).size());
     m_subjectFull = true;
 }
 

@@ -30,19 +30,6 @@ std::string SizeText(long long bytes) {
     return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " MB";
 }
 
-// text cut to at most limit bytes, never inside a character.
-std::string_view CutText(std::string_view text, std::size_t limit) {
-    std::size_t end = 0;
-    while (end < text.size()) {
-        const std::size_t next = end + SjisCharLength(text, end);
-        if (next > limit) {
-            break;
-        }
-        end = next;
-    }
-    return text.substr(0, end);
-}
-
 }  // namespace
 
 CMailPage::CMailPage(const CSetting& setting) : m_setting(setting) {}
@@ -106,7 +93,7 @@ void CMailPage::OnPartBegin(const CMimePart& part) {
             attachment.name = kNoName;
         } else {
             AppendUtf8AsPageText(attachment.name, part.fileName);
-            attachment.name.resize(CutText(attachment.name, kNameLimit).size());
+            attachment.name.resize(CutBetweenCharacters(attachment.name, kNameLimit).size());
         }
         attachment.type = part.type + "/" + part.subtype;
         m_attachments.push_back(std::move(attachment));

@@ -19,3 +19,17 @@ constexpr std::size_t SjisCharLength(std::string_view text, std::size_t at) {
     }
     return IsSjisLeadByte(static_cast<unsigned char>(text[at])) && at + 1 < text.size() ? 2 : 1;
 }
+
+// The longest start of text that holds at most limit bytes and ends between two
+// characters.
+constexpr std::string_view CutBetweenCharacters(std::string_view text, std::size_t limit) {
+    std::size_t end = 0;
+    while (end < text.size()) {
+        const std::size_t next = end + SjisCharLength(text, end);
+        if (next > limit) {
+            break;
+        }
+        end = next;
+    }
+    return text.substr(0, end);
+}
