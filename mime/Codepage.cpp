@@ -1,6 +1,5 @@
 #include "mime/Codepage.h"
 
-
 #include <iconv.h>
 
 #include "mime/IconvRun.h"

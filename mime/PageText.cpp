@@ -22,8 +22,8 @@ const iconv_t kNoIconv = reinterpret_cast<iconv_t>(-1);
 // Names under which mail labels code page 932 or its Shift_JIS subset: the bytes are
 // the page's own.
 constexpr std::string_view kCp932Names[] = {
-    "shift_jis", "shift-jis", "sjis",   "x-sjis", "cp932",      "ms932",
-    "windows-31j", "ms_kanji", "csshiftjis", "x-ms-cp932", "csWindows31J",
+    "shift_jis",   "shift-jis", "sjis",       "x-sjis",     "cp932",        "ms932",
+    "windows-31j", "ms_kanji",  "csshiftjis", "x-ms-cp932", "csWindows31J",
 };
 
 // Labels that mail writes and iconv does not know under that name.
@@ -32,11 +32,17 @@ struct CharsetAlias {
     const char* iconvName;
 };
 constexpr CharsetAlias kAliases[] = {
-    {"ks_c_5601-1987", "CP949"},  {"ks_c_5601", "CP949"},  {"x-euc-jp", "EUC-JP"},
-    {"x-euc", "EUC-JP"},          {"gb2312", "GBK"},       {"x-gbk", "GBK"},
-    {"unicode-1-1-utf-7", "UTF-7"}, {"x-unicode20utf8", "UTF-8"},
+    {"ks_c_5601-1987", "CP949"},
+    {"ks_c_5601", "CP949"},
+    {"x-euc-jp", "EUC-JP"},
+    {"x-euc", "EUC-JP"},
+    {"gb2312", "GBK"},
+    {"x-gbk", "GBK"},
+    {"unicode-1-1-utf-7", "UTF-7"},
+    {"x-unicode20utf8", "UTF-8"},
     // Mailers that say Latin-1 or ASCII often write Windows-1252's quotes and dashes.
-    {"iso-8859-1", "WINDOWS-1252"}, {"latin1", "WINDOWS-1252"},
+    {"iso-8859-1", "WINDOWS-1252"},
+    {"latin1", "WINDOWS-1252"},
 };
 
 // The length of the valid UTF-8 character at text[0] and its code point; 0 when the
