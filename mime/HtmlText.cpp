@@ -1,6 +1,5 @@
 #include "mime/HtmlText.h"
 
-#include <cerrno>
 #include <mutex>
 
 #include <iconv.h>
@@ -8,10 +7,10 @@
 #include <libxml/parserInternals.h>
 
 #include "mime/Ascii.h"
+#include "mime/IconvRun.h"
 
 namespace {
 
-constexpr std::string_view kGetaUtf8 = "\xE3\x80\x93";  // "〓"
 constexpr std::string_view kNoBreakSpace = "\xC2\xA0";
 constexpr std::string_view kLineEnd = "\r\n";
 // Text of a line, a link's address or its text kept before it goes out or is cut.
@@ -274,25 +273,9 @@ void CHtmlText::Feed(std::string_view pageText, std::string& out) {
         }
     }
     s.utf8.clear();
-    char buffer[4096];
-    char* src = input.data();
-    std::size_t left = input.size();
-    while (left > 0) {
-        char* dst = buffer;
-        std::size_t room = sizeof buffer;
-        const std::size_t done = iconv(s.toUtf8, &src, &left, &dst, &room);
-        s.utf8.append(buffer, static_cast<std::size_t>(dst - buffer));
-        if (done != static_cast<std::size_t>(-1) || errno == E2BIG) {
-            continue;
-        }
-        if (errno == EINVAL) {
-            s.pending.assign(src, left);
-            break;
-        }
-        s.utf8 += kGetaUtf8;
-        ++src;
-        --left;
-    }
+    std::string_view rest = input;
+    RunIconvReplacing(s.toUtf8, rest, s.utf8, kGetaUtf8, false);
+    s.pending.assign(rest);
     Parse(s.utf8, false, out);
 }
 

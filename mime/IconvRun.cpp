@@ -23,3 +23,15 @@ int RunIconv(iconv_t cd, std::string_view& in, std::string& out) {
     in.remove_prefix(in.size() - srcLeft);
     return error;
 }
+
+void RunIconvReplacing(iconv_t cd, std::string_view& in, std::string& out,
+                       std::string_view replacement, bool final) {
+    while (!in.empty()) {
+        const int error = RunIconv(cd, in, out);
+        if (error == 0 || (error == EINVAL && !final)) {
+            return;
+        }
+        out += replacement;
+        in.remove_prefix(1);
+    }
+}

@@ -1,7 +1,6 @@
 #include "mime/PageText.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <iterator>
 #include <span>
 
@@ -15,7 +14,6 @@ namespace {
 
 constexpr const char* kCp932 = "CP932";
 constexpr const char* kUtf8 = "UTF-8";
-constexpr std::string_view kGetaUtf8 = "\xE3\x80\x93";  // U+3013 "〓"
 
 const iconv_t kNoIconv = reinterpret_cast<iconv_t>(-1);
 
@@ -210,18 +208,9 @@ public:
         std::string_view utf8 = bytes;
         if (m_toUtf8 != kNoIconv) {
             m_utf8.clear();
-            while (!bytes.empty()) {
-                const int error = RunIconvDroppingZeros(m_toUtf8, bytes, m_utf8);
-                if (error == 0) {
-                    break;
-                }
-                if (error == EINVAL && !final) {
-                    pending.assign(bytes);
-                    break;
-                }
-                m_utf8 += kGetaUtf8;
-                bytes.remove_prefix(1);
-            }
+            // Zero bytes pass here; the step to code page 932 drops them.
+            RunIconvReplacing(m_toUtf8, bytes, m_utf8, kGetaUtf8, final);
+            pending.assign(bytes);
             if (final) {
                 // Back to the initial shift state, for the charsets that have one.
                 char buffer[64];

@@ -16,6 +16,7 @@ constexpr char kForeignMark = '\0';
 // "〓" (the geta mark), code page 932: stands for bytes that are not text in their
 // charset.
 constexpr std::string_view kGetaMark = "\x81\xAC";
+constexpr std::string_view kGetaUtf8 = "\xE3\x80\x93";  // the same, U+3013 in UTF-8
 
 // The length of the foreign-character mark that begins at text[at], 0 when none does.
 constexpr std::size_t ForeignMarkLength(std::string_view text, std::size_t at) {
