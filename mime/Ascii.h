@@ -25,3 +25,12 @@ constexpr bool EqualsNoCase(std::string_view a, std::string_view b) {
 constexpr bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
 }
+
+// text without the bytes of blanks at either end.
+constexpr std::string_view TrimmedOf(std::string_view text, std::string_view blanks) {
+    const std::size_t first = text.find_first_not_of(blanks);
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(blanks) + 1 - first);
+}

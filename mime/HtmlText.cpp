@@ -42,18 +42,15 @@ std::string_view View(const xmlChar* text) {
                            : std::string_view();
 }
 
+// HTML's white space.
+constexpr std::string_view kBlanks = " \t\r\n\f";
+
 bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f';
+    return c != '\0' && kBlanks.find(c) != std::string_view::npos;
 }
 
 std::string_view Trimmed(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front())) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && IsBlank(text.back())) {
-        text.remove_suffix(1);
-    }
-    return text;
+    return TrimmedOf(text, kBlanks);
 }
 
 void InitLibxml() {

@@ -12,14 +12,7 @@ constexpr std::string_view kTransferEncoding = "Content-Transfer-Encoding";
 constexpr std::string_view kDisposition = "Content-Disposition";
 
 std::string_view Trimmed(std::string_view text) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (!text.empty() && blank(text.front())) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && blank(text.back())) {
-        text.remove_suffix(1);
-    }
-    return text;
+    return TrimmedOf(text, " \t\r\n");
 }
 
 std::string Lower(std::string_view text) {

@@ -8,18 +8,14 @@ namespace {
 
 constexpr std::string_view kLineEnd = "\r\n";
 
+constexpr std::string_view kBlanks = " \t\r\v\f";
+
 bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+    return c != '\0' && kBlanks.find(c) != std::string_view::npos;
 }
 
 std::string_view Trim(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front())) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && IsBlank(text.back())) {
-        text.remove_suffix(1);
-    }
-    return text;
+    return TrimmedOf(text, kBlanks);
 }
 
 // A value that begins and ends with the same quote reads as the text between them,
