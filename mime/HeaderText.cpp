@@ -1,10 +1,10 @@
 #include "mime/HeaderText.h"
 
-#include <gmime/gmime.h>
+#include <algorithm>
 
 #include "mime/Ascii.h"
-#include "mime/GMimeLibrary.h"
 #include "mime/PageText.h"
+#include "mime/TransferDecoder.h"
 
 namespace {
 
@@ -88,32 +88,19 @@ bool ReadEncodedWord(std::string_view text, EncodedWord& word) {
 
 // The bytes an encoded word's text stands for.
 std::string DecodeWordText(const EncodedWord& word) {
-    EnsureGMime();
     std::string in(word.text);
-    std::string out(in.size() + 4, '\0');
-    int state = 0;
-    guint32 save = 0;
-    std::size_t length;
     if (word.encoding == 'B') {
         // Words whose padding was left off still decode whole.
         if (in.size() % 4 > 1) {
             in.append(4 - in.size() % 4, '=');
         }
-        length = g_mime_encoding_base64_decode_step(
-            reinterpret_cast<const unsigned char*>(in.data()), in.size(),
-            reinterpret_cast<unsigned char*>(out.data()), &state, &save);
     } else {
         // Q is quoted-printable in which '_' stands for a space.
-        for (char& c : in) {
-            if (c == '_') {
-                c = ' ';
-            }
-        }
-        length = g_mime_encoding_quoted_decode_step(
-            reinterpret_cast<const unsigned char*>(in.data()), in.size(),
-            reinterpret_cast<unsigned char*>(out.data()), &state, &save);
+        std::replace(in.begin(), in.end(), '_', ' ');
     }
-    out.resize(length);
+    std::string out;
+    CTransferDecoder(word.encoding == 'B' ? CMimePart::kBase64 : CMimePart::kQuotedPrintable)
+        .Decode(in, out);
     return out;
 }
 
