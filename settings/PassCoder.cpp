@@ -89,3 +89,30 @@ std::string CPassCoder::Decode(std::string_view stored) const {
     }
     return password;
 }
+
+std::string CPassCoder::EncodeLong(std::string_view text) {
+    std::string form = Encode(text.substr(0, kMaxPasswordLength));
+    for (std::size_t at = kMaxPasswordLength; at < text.size(); at += kMaxPasswordLength) {
+        form += Encode(text.substr(at, kMaxPasswordLength));
+    }
+    return form;
+}
+
+std::string CPassCoder::DecodeLong(std::string_view stored) const {
+    constexpr auto kPiece = static_cast<std::size_t>(kEncodedLength);
+    if (stored.empty() || stored.size() % kPiece != 0) {
+        return {};
+    }
+    std::string text;
+    for (std::size_t at = 0; at < stored.size(); at += kPiece) {
+        const std::string_view piece = stored.substr(at, kPiece);
+        const int n = static_cast<signed char>(piece[kLengthMarkPos]) - kFillerFirst;
+        // Only the last piece may be short: a short one inside means a damaged value.
+        const bool last = at + kPiece == stored.size();
+        if (n < 0 || n > kMaxPasswordLength || (!last && n != kMaxPasswordLength)) {
+            return {};
+        }
+        text += Decode(piece);
+    }
+    return text;
+}

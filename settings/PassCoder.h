@@ -26,6 +26,15 @@ public:
     // first 100 are ignored.
     std::string Decode(std::string_view stored) const;
 
+    // For secrets longer than a password (OAuth tokens, client secrets): the text cut
+    // into pieces of kMaxPasswordLength bytes, each scrambled as by Encode and the
+    // forms joined, so kEncodedLength characters per piece (one for the empty text).
+    // A text of up to kMaxPasswordLength bytes gives the same kind of form as Encode.
+    std::string EncodeLong(std::string_view text);
+    // Undoes EncodeLong. A value whose length is not a multiple of kEncodedLength, or
+    // with a piece that is not a scrambled form, gives the empty text.
+    std::string DecodeLong(std::string_view stored) const;
+
     // entry is taken modulo kEntries (see EntryOf), so any int selects an entry.
     void EncodeByte(unsigned char c, int entry, unsigned char& high, unsigned char& low) const;
     unsigned char DecodeByte(unsigned char high, unsigned char low, int entry) const;

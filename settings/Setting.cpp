@@ -35,7 +35,7 @@ std::string CSetting::SectionName(int settingNumber) {
 void CSetting::Load(const CProfile& profile, int settingNumber) {
     number = settingNumber;
     const std::string section = SectionName(number);
-    // One read of the file for all fifteen keys; each key gets its own default.
+    // One read of the file for all the keys; each key gets its own default.
     const CIniDocument file = profile.ReadDocument();
     auto get = [&](std::string_view key, std::string_view defaultValue) {
         return file.GetString(section, key, defaultValue);
@@ -60,6 +60,16 @@ void CSetting::Load(const CProfile& profile, int settingNumber) {
     MAIL_LIST_COUNT = DecimalValue(get("MAIL_LIST_COUNT", "5"));
     // Files from before the key existed list the oldest first, as they always did.
     MAIL_LIST_ORDER = DecimalValue(get("MAIL_LIST_ORDER", "0"));
+    // Files from before OAuth log in with USER and PASS.
+    MAIL_AUTH = DecimalValue(get("MAIL_AUTH", "0"));
+    OAUTH_PROVIDER = get("OAUTH_PROVIDER", "");
+    OAUTH_TENANT = get("OAUTH_TENANT", "");
+    OAUTH_CLIENT_ID = get("OAUTH_CLIENT_ID", "");
+    OAUTH_CLIENT_SECRET = coder.DecodeLong(file.Find(section, "OAUTH_CLIENT_SECRET").value_or(""));
+    OAUTH_DEVICE_URL = get("OAUTH_DEVICE_URL", "");
+    OAUTH_AUTHORIZE_URL = get("OAUTH_AUTHORIZE_URL", "");
+    OAUTH_TOKEN_URL = get("OAUTH_TOKEN_URL", "");
+    OAUTH_SCOPE = get("OAUTH_SCOPE", "");
 
     m_loaded = true;
 }
@@ -68,7 +78,7 @@ bool CSetting::Save(CProfile& profile) const {
     CPassCoder coder;
     // Save order; a new section gets its keys in this order.
     std::vector<std::pair<std::string, std::string>> entries;
-    entries.reserve(15);
+    entries.reserve(24);
     entries.emplace_back("NAME", NAME);
     entries.emplace_back("ENABLE", std::to_string(ENABLE ? 1 : 0));
     entries.emplace_back("FILTER_TYPE", std::to_string(FILTER_TYPE));
@@ -84,5 +94,32 @@ bool CSetting::Save(CProfile& profile) const {
     entries.emplace_back("MAIL_LIMIT_BYTE2", std::to_string(MAIL_LIMIT_BYTE2));
     entries.emplace_back("MAIL_LIST_COUNT", std::to_string(MAIL_LIST_COUNT));
     entries.emplace_back("MAIL_LIST_ORDER", std::to_string(MAIL_LIST_ORDER));
-    return profile.WriteIniSection(SectionName(number), entries);
+    // The OAuth keys go into the file only once they are used, so that the file of a
+    // setting that never signs in with OAuth stays as it always was; once there, they
+    // are written on every save, so a change back to USER and PASS is kept too.
+    const std::string section = SectionName(number);
+    if (HasOAuthKeys() || OAuthKeysInFile(profile, section)) {
+        entries.emplace_back("MAIL_AUTH", std::to_string(MAIL_AUTH));
+        entries.emplace_back("OAUTH_PROVIDER", OAUTH_PROVIDER);
+        entries.emplace_back("OAUTH_TENANT", OAUTH_TENANT);
+        entries.emplace_back("OAUTH_CLIENT_ID", OAUTH_CLIENT_ID);
+        entries.emplace_back("OAUTH_CLIENT_SECRET", coder.EncodeLong(OAUTH_CLIENT_SECRET));
+        entries.emplace_back("OAUTH_DEVICE_URL", OAUTH_DEVICE_URL);
+        entries.emplace_back("OAUTH_AUTHORIZE_URL", OAUTH_AUTHORIZE_URL);
+        entries.emplace_back("OAUTH_TOKEN_URL", OAUTH_TOKEN_URL);
+        entries.emplace_back("OAUTH_SCOPE", OAUTH_SCOPE);
+    }
+    return profile.WriteIniSection(section, entries);
+}
+
+bool CSetting::HasOAuthKeys() const {
+    return MAIL_AUTH != kAuthPassword || !OAUTH_PROVIDER.empty() || !OAUTH_TENANT.empty() ||
+           !OAUTH_CLIENT_ID.empty() || !OAUTH_CLIENT_SECRET.empty() || !OAUTH_DEVICE_URL.empty() ||
+           !OAUTH_AUTHORIZE_URL.empty() || !OAUTH_TOKEN_URL.empty() || !OAUTH_SCOPE.empty();
+}
+
+bool CSetting::OAuthKeysInFile(const CProfile& profile, const std::string& section) {
+    const CIniDocument file = profile.ReadDocument();
+    return file.Find(section, "MAIL_AUTH").has_value() ||
+           file.Find(section, "OAUTH_PROVIDER").has_value();
 }

@@ -50,6 +50,15 @@ public:
     static constexpr int kListOldestFirst = 0;
     static constexpr int kListNewestFirst = 1;
 
+    // MAIL_AUTH: how the dialogue logs in. Any other value reads as USER and PASS.
+    static constexpr int kAuthPassword = 0;  // USER and PASS
+    static constexpr int kAuthOAuth = 1;     // AUTH XOAUTH2 with an OAuth 2.0 access token
+    // The longest OAuth address, scope, client id or secret the file gives back whole.
+    static constexpr int kOAuthTextBytes = 255;
+
+    // True when the setting logs in with an OAuth 2.0 access token.
+    bool UsesOAuth() const { return MAIL_AUTH == kAuthOAuth; }
+
     int number = 0;
     std::string NAME;
     bool ENABLE = false;
@@ -66,8 +75,26 @@ public:
     int MAIL_LIMIT_BYTE2 = 80;
     int MAIL_LIST_COUNT = 5;
     int MAIL_LIST_ORDER = kListOldestFirst;
+    // OAuth 2.0 sign-in, used when MAIL_AUTH is kAuthOAuth. OAUTH_PROVIDER is
+    // "microsoft", "google" or "custom"; the presets fill in the addresses and the
+    // scope, custom takes them from the OAUTH_*_URL keys and OAUTH_SCOPE. The client
+    // secret is scrambled in the file like the passwords; the refresh token is not
+    // kept here at all but in the token store beside the file (CTokenStore).
+    int MAIL_AUTH = kAuthPassword;
+    std::string OAUTH_PROVIDER;
+    std::string OAUTH_TENANT;
+    std::string OAUTH_CLIENT_ID;
+    std::string OAUTH_CLIENT_SECRET;
+    std::string OAUTH_DEVICE_URL;
+    std::string OAUTH_AUTHORIZE_URL;
+    std::string OAUTH_TOKEN_URL;
+    std::string OAUTH_SCOPE;
 
 private:
+    // Whether any OAuth field differs from what a file without the keys gives.
+    bool HasOAuthKeys() const;
+    static bool OAuthKeysInFile(const CProfile& profile, const std::string& section);
+
     bool m_loaded = false;
 };
 

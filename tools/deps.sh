@@ -4,7 +4,7 @@
 
 tallwyn_packages_build=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev
     libbenchmark-dev libcli11-dev libssl-dev qt6-base-dev libgl-dev libgmime-3.0-dev
-    libxml2-dev)
+    libxml2-dev libcurl4-openssl-dev nlohmann-json3-dev)
 tallwyn_packages_run=(dovecot-pop3d python3 curl fonts-ipafont-gothic)
 tallwyn_packages_test=(chromium clang libclang-rt-14-dev xvfb xauth openssl systemd)
 # Only for docs/make_screenshot.sh.
