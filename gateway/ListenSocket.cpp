@@ -265,6 +265,7 @@ void CListenSocket::HandleRequest(const char* requestLine, CBlockingSocket& brow
 
     CPop3Dialogue dialogue(setting, page, m_timeoutMs);
     dialogue.SetDeadline(deadline);
+    dialogue.SetTokenSource(m_tokens);
     try {
         dialogue.Run(route);
     } catch (const CMyException& e) {
@@ -273,6 +274,7 @@ void CListenSocket::HandleRequest(const char* requestLine, CBlockingSocket& brow
         record.errorCode = e.m_nCode;
         record.errorText = e.GetErrorMessage();
         record.detail = dialogue.FailureDetail();
+        record.refusal = dialogue.FailureReason();
         try {
             page.Flush();
         } catch (const CMyException&) {

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "gateway/AccessTokenSource.h"
 #include "gateway/RefusalThrottle.h"
 #include "settings/Setting.h"
 #include "transport/BlockingSocket.h"
@@ -15,7 +16,8 @@ struct CRequestRecord {
     std::string client;      // peer address, "a.b.c.d:port"
     int settingNumber = -1;  // -1 when the path gave none
     std::string page;        // "toplist", "mail N", "refused" or "throttled"
-    std::string refusal;     // why it was refused ("wrong password", ...), else empty
+    std::string refusal;     // why it was refused ("wrong password", ...), or why an
+                             // OAuth login failed ("oauth: invalid_grant"), else empty
     int errorCode = 0;       // 0 when the page was served whole, else the failure code
     std::string errorText;   // the failure's message (code page 932), empty when ok
     std::string detail;      // the failure's cause in words (ASCII), when known:
@@ -82,6 +84,10 @@ public:
     // Wrong passwords per address before it is shut out (0: never); see CRefusalThrottle.
     void SetMaxRefusals(int maxRefusals) { m_throttle.SetMaxRefusals(maxRefusals); }
 
+    // Where settings with MAIL_AUTH=1 get their access tokens (nullptr: such settings
+    // cannot log in). Owned by the owner; shared by the requests served at once.
+    void SetTokenSource(CAccessTokenSource* tokens) { m_tokens = tokens; }
+
     // Called after each accepted connection is closed, on the thread that served it,
     // except for a throttled address's connections after the first of its blocked
     // period, which are closed without a word.
@@ -98,4 +104,5 @@ private:
     int m_hSocket = -1;
     int m_timeoutMs = kTimeoutMs;
     CRefusalThrottle m_throttle;
+    CAccessTokenSource* m_tokens = nullptr;
 };

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include <openssl/evp.h>
+
+#include "gateway/AccessTokenSource.h"
 #include "gateway/ListPage.h"
 #include "gateway/MailPage.h"
 #include "gateway/MailServerAddress.h"
@@ -15,6 +18,44 @@ namespace {
 
 constexpr std::string_view kOk = "+OK";
 constexpr std::string_view kErr = "-ERR";
+constexpr std::string_view kContinue = "+";
+constexpr std::string_view kMultiLineEnd = ".\r\n";
+// CAPA answers longer than this are not read further: no server lists so much.
+constexpr int kMaxCapabilityLines = 100;
+
+// RFC 4648 base64, as SASL sends its responses.
+std::string Base64(std::string_view bytes) {
+    std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
+    const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                                  reinterpret_cast<const unsigned char*>(bytes.data()),
+                                  static_cast<int>(bytes.size()));
+    out.resize(static_cast<std::size_t>(std::max(n, 0)));
+    return out;
+}
+
+// Whether a "SASL m1 m2 ..." capability line names XOAUTH2, in any letter case.
+bool NamesXoauth2(std::string_view line) {
+    std::string upper(line);
+    for (char& c : upper) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    if (!upper.starts_with("SASL ")) {
+        return false;
+    }
+    for (std::size_t at = upper.find("XOAUTH2"); at != std::string::npos;
+         at = upper.find("XOAUTH2", at + 1)) {
+        const char before = upper[at - 1];
+        const std::size_t after = at + 7;
+        const bool endsWord = after >= upper.size() || upper[after] == ' ' ||
+                              upper[after] == '\r' || upper[after] == '\n';
+        if (before == ' ' && endsWord) {
+            return true;
+        }
+    }
+    return false;
+}
 
 }  // namespace
 
@@ -69,6 +110,10 @@ const std::string& CPop3Dialogue::FailureDetail() const {
 }
 
 void CPop3Dialogue::Login() {
+    if (m_setting.UsesOAuth()) {
+        LoginWithToken();
+        return;
+    }
     Command("USER " + m_setting.MAIL_ACCOUNT + "\r\n");
     if (!ReadLine().starts_with(kOk)) {
         throw CMyException(ERR_LOGIN);
@@ -77,6 +122,86 @@ void CPop3Dialogue::Login() {
     if (!ReadLine().starts_with(kOk)) {
         throw CMyException(ERR_LOGIN);
     }
+}
+
+std::chrono::steady_clock::time_point CPop3Dialogue::TokenDeadline() const {
+    return m_deadline.value_or(std::chrono::steady_clock::now() +
+                               std::chrono::milliseconds(m_timeoutMs));
+}
+
+void CPop3Dialogue::LoginWithToken() {
+    if (m_tokens == nullptr) {
+        m_reason = "oauth: no token source";
+        throw CMyException(ERR_LOGIN);
+    }
+    if (!OffersXoauth2()) {
+        m_reason = "oauth: the server does not offer XOAUTH2";
+        throw CMyException(ERR_LOGIN);
+    }
+    std::string refused;
+    // The second round is for a token the server refused although it looked valid
+    // (revoked, or expired early): one fresh token, one more try.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const CAccessToken token = m_tokens->AccessToken(m_setting, TokenDeadline(), refused);
+        if (token.token.empty()) {
+            m_reason = token.failure;
+            m_detail = token.detail;
+            throw CMyException(ERR_LOGIN);
+        }
+        switch (AuthXoauth2(token.token)) {
+            case AuthOutcome::kAccepted:
+                return;
+            case AuthOutcome::kMechanismRefused:
+                m_reason = "oauth: the server refused AUTH XOAUTH2";
+                throw CMyException(ERR_LOGIN);
+            case AuthOutcome::kTokenRefused:
+                refused = token.token;
+                break;
+        }
+    }
+    m_reason = "oauth: the server refused the access token";
+    throw CMyException(ERR_LOGIN);
+}
+
+bool CPop3Dialogue::OffersXoauth2() {
+    Command("CAPA\r\n");
+    if (!ReadAnswerLine().starts_with(kOk)) {
+        return true;
+    }
+    bool offered = false;
+    for (int i = 0; i < kMaxCapabilityLines; ++i) {
+        const std::string_view line = ReadAnswerLine();
+        if (line == kMultiLineEnd || line == ".\n") {
+            return offered;
+        }
+        offered = offered || NamesXoauth2(line);
+    }
+    m_detail = "CAPA answer without end";
+    throw CMyException(ERR_LOGIN);
+}
+
+CPop3Dialogue::AuthOutcome CPop3Dialogue::AuthXoauth2(std::string_view token) {
+    Command("AUTH XOAUTH2\r\n");
+    std::string_view reply = ReadAnswerLine();
+    if (!reply.starts_with(kContinue) || reply.starts_with(kOk)) {
+        return AuthOutcome::kMechanismRefused;
+    }
+    // The token goes on a line of its own: some servers refuse it on the AUTH line.
+    std::string response = "user=" + m_setting.MAIL_ACCOUNT + "\x01" + "auth=Bearer ";
+    response.append(token);
+    response += "\x01\x01";
+    Command(Base64(response) + "\r\n");
+    reply = ReadAnswerLine();
+    if (reply.starts_with(kOk)) {
+        return AuthOutcome::kAccepted;
+    }
+    if (reply.starts_with(kContinue)) {
+        // The error challenge (a JSON status, base64): an empty response ends the
+        // exchange and the server then says -ERR.
+        Command("\r\n");
+        ReadAnswerLine();
+    }
+    return AuthOutcome::kTokenRefused;
 }
 
 int CPop3Dialogue::Count() {

@@ -8,6 +8,7 @@
 
 #include "transport/BlockingSocket.h"
 
+class CAccessTokenSource;
 class CListPage;
 class CPageWriter;
 class CSetting;
@@ -38,6 +39,10 @@ public:
     // time-out is left, so that QUIT and the footer still fit.
     void SetDeadline(std::chrono::steady_clock::time_point deadline);
 
+    // Where a setting with MAIL_AUTH=1 gets its access token; without one such a
+    // setting cannot log in. The source must outlive the dialogue.
+    void SetTokenSource(CAccessTokenSource* tokens) { m_tokens = tokens; }
+
     // Runs the whole dialogue and writes the page body and footer for route (a list or
     // single-mail request). Raises CMyException; the page then stays cut where it was.
     void Run(const CRequestRoute& route);
@@ -46,10 +51,25 @@ public:
     // the failure code ("certificate verify failed: ...", "nothing received for 30000
     // ms"); empty otherwise.
     const std::string& FailureDetail() const;
+    // After Run raised ERR_LOGIN for a setting that signs in with OAuth: why, for the
+    // log's reason ("oauth: invalid_grant"); empty otherwise. Never holds a token.
+    const std::string& FailureReason() const { return m_reason; }
 
 private:
     void Connect();
     void Login();
+    // AUTH XOAUTH2 with the setting's access token; a token the server refuses is
+    // replaced once and tried once more.
+    void LoginWithToken();
+    enum class AuthOutcome { kAccepted, kTokenRefused, kMechanismRefused };
+    // One AUTH XOAUTH2 exchange in two steps: the command, the server's "+", then the
+    // initial response on its own line. An error challenge is answered with an empty
+    // line, as SASL asks, before the server's final refusal.
+    AuthOutcome AuthXoauth2(std::string_view token);
+    // Whether CAPA lists XOAUTH2 among the SASL mechanisms; true when the server does
+    // not know CAPA, which then has AUTH say it.
+    bool OffersXoauth2();
+    std::chrono::steady_clock::time_point TokenDeadline() const;
     int Count();
     void RunListPage(const CRequestRoute& route, int count);
     // Sends command (TOP or RETR of message number) and feeds its answer to list.
@@ -77,5 +97,7 @@ private:
     std::string m_longLine;  // a line longer than the reply buffer, put back together
     std::string m_chunk;     // page text made from the current line
     std::string m_detail;    // a failure found before any connection
+    std::string m_reason;    // why an OAuth login failed
+    CAccessTokenSource* m_tokens = nullptr;
     std::optional<std::chrono::steady_clock::time_point> m_deadline;
 };

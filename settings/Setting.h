@@ -58,6 +58,8 @@ public:
 
     // True when the setting logs in with an OAuth 2.0 access token.
     bool UsesOAuth() const { return MAIL_AUTH == kAuthOAuth; }
+    // Whether any OAuth field differs from what a file without the keys gives.
+    bool HasOAuthKeys() const;
 
     int number = 0;
     std::string NAME;
@@ -91,8 +93,6 @@ public:
     std::string OAUTH_SCOPE;
 
 private:
-    // Whether any OAuth field differs from what a file without the keys gives.
-    bool HasOAuthKeys() const;
     static bool OAuthKeysInFile(const CProfile& profile, const std::string& section);
 
     bool m_loaded = false;

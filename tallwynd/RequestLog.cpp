@@ -47,7 +47,7 @@ std::string CRequestLog::FormatLine(const CRequestRecord& record, std::string_vi
         }
     }
     line += " outcome=" + Value(outcome);
-    if (outcome == "refused") {
+    if (outcome == "refused" || (record.errorCode != 0 && !record.refusal.empty())) {
         line += " reason=" + Value(record.refusal);
     }
     if (record.errorCode != 0 && !record.detail.empty()) {

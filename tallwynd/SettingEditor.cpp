@@ -8,6 +8,7 @@
 #include "gateway/MailServerAddress.h"
 #include "mime/Ascii.h"
 #include "mime/Codepage.h"
+#include "oauth/OAuthEndpoints.h"
 #include "settings/IniDocument.h"
 #include "transport/Address.h"
 
@@ -20,6 +21,8 @@ enum class Kind {
     WebPassword,  // stored scrambled, and part of the page address
     Number,
     Flag,
+    Url,       // an OAuth endpoint: https, or http to this machine
+    Provider,  // OAUTH_PROVIDER
 };
 
 struct KeyInfo {
@@ -74,6 +77,21 @@ const std::vector<KeyInfo>& KeyTable() {
         NumberKey("MAIL_LIST_COUNT", 0, CSetting::kMaxListCount, &CSetting::MAIL_LIST_COUNT),
         NumberKey("MAIL_LIST_ORDER", CSetting::kListOldestFirst, CSetting::kListNewestFirst,
                   &CSetting::MAIL_LIST_ORDER),
+        NumberKey("MAIL_AUTH", CSetting::kAuthPassword, CSetting::kAuthOAuth, &CSetting::MAIL_AUTH),
+        TextKey("OAUTH_PROVIDER", Kind::Provider, CSetting::kOAuthTextBytes,
+                &CSetting::OAUTH_PROVIDER),
+        TextKey("OAUTH_TENANT", Kind::Text, CSetting::kOAuthTextBytes, &CSetting::OAUTH_TENANT),
+        TextKey("OAUTH_CLIENT_ID", Kind::Text, CSetting::kOAuthTextBytes,
+                &CSetting::OAUTH_CLIENT_ID),
+        TextKey("OAUTH_CLIENT_SECRET", Kind::Password, CSetting::kOAuthTextBytes,
+                &CSetting::OAUTH_CLIENT_SECRET),
+        TextKey("OAUTH_DEVICE_URL", Kind::Url, CSetting::kOAuthTextBytes,
+                &CSetting::OAUTH_DEVICE_URL),
+        TextKey("OAUTH_AUTHORIZE_URL", Kind::Url, CSetting::kOAuthTextBytes,
+                &CSetting::OAUTH_AUTHORIZE_URL),
+        TextKey("OAUTH_TOKEN_URL", Kind::Url, CSetting::kOAuthTextBytes,
+                &CSetting::OAUTH_TOKEN_URL),
+        TextKey("OAUTH_SCOPE", Kind::Text, CSetting::kOAuthTextBytes, &CSetting::OAUTH_SCOPE),
     };
     return table;
 }
@@ -253,6 +271,12 @@ std::string CSettingEditor::Set(std::string_view key, std::string_view utf8Value
         problem = CheckServer(*cp932);
     } else if (info->kind == Kind::WebPassword) {
         problem = CheckWebPassword(*cp932);
+    } else if (info->kind == Kind::Url && !cp932->empty()) {
+        problem = COAuthEndpoints::CheckUrl(*cp932);
+    } else if (info->kind == Kind::Provider && !cp932->empty() &&
+               *cp932 != COAuthEndpoints::kMicrosoft && *cp932 != COAuthEndpoints::kGoogle &&
+               *cp932 != COAuthEndpoints::kCustom) {
+        problem = "give microsoft, google or custom";
     }
     if (!problem.empty()) {
         return name + ": " + problem;
@@ -269,6 +293,10 @@ std::string CSettingEditor::ShowTransport(const CSetting& setting) {
 std::string CSettingEditor::Show(const CSetting& setting) {
     std::string out;
     for (const auto& info : KeyTable()) {
+        // The OAuth keys only for a setting that has any: the others look as before.
+        if (info.key.starts_with("OAUTH_") && !setting.HasOAuthKeys()) {
+            continue;
+        }
         std::string value = DisplayValue(setting, info);
         std::string key(info.key);
         if (!value.empty()) {
@@ -277,4 +305,28 @@ std::string CSettingEditor::Show(const CSetting& setting) {
         out += "  " + key + value + "\n";
     }
     return out;
+}
+
+std::string CSettingEditor::ShowSignIn(const CSetting& setting, const CStoredToken& stored) {
+    if (!setting.UsesOAuth()) {
+        return {};
+    }
+    const std::string number = std::to_string(setting.number);
+    std::string line = "  signs in            with OAuth 2.0 (" +
+                       (setting.OAUTH_PROVIDER.empty() ? std::string("no provider")
+                                                       : Cp932ToUtf8Lossy(setting.OAUTH_PROVIDER)) +
+                       "): ";
+    std::string problem;
+    if (!COAuthEndpoints::For(setting, problem)) {
+        line += "incomplete, " + problem;
+    } else if (!stored.refreshToken.empty()) {
+        line += "signed in";
+    } else if (stored.mustSignInAgain) {
+        line += "setting " + number +
+                " must sign in again (the provider refused its token: " + stored.reason +
+                "); run tallwynd login " + number;
+    } else {
+        line += "not signed in yet; run tallwynd login " + number;
+    }
+    return line + "\n";
 }

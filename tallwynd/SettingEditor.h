@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "settings/Setting.h"
+#include "settings/TokenStore.h"
 
 // Shows and changes one setting from the command line, where text is UTF-8. A value
 // is taken only when the settings file can hold it and read it back unchanged, and
@@ -39,6 +40,10 @@ public:
     // One line saying how MAIL_SERVER is reached: "  connects            TLS to
     // pop.example.jp port 995", plain or TLS, the host and the port it resolves to.
     static std::string ShowTransport(const CSetting& setting);
+    // For a setting that signs in with OAuth, one line saying whether it is signed in
+    // ("  signs in            with OAuth 2.0 (microsoft): signed in"), or must sign in
+    // (again); empty for USER and PASS. Never shows a token.
+    static std::string ShowSignIn(const CSetting& setting, const CStoredToken& stored);
 
 private:
     CSetting& m_setting;

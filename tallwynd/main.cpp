@@ -11,6 +11,7 @@
 
 #include <CLI/CLI.hpp>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -24,8 +25,11 @@
 #include <vector>
 
 #include "mime/Codepage.h"
+#include "oauth/OAuthSignIn.h"
+#include "oauth/OAuthTokens.h"
 #include "settings/Profile.h"
 #include "settings/Setting.h"
+#include "settings/TokenStore.h"
 #include "tallwynd/RequestLog.h"
 #include "tallwynd/Server.h"
 #include "tallwynd/SettingEditor.h"
@@ -44,6 +48,8 @@ void Complain(const std::string& message) {
 }
 
 constexpr double kDefaultTimeoutSeconds = kTimeoutMs / 1000.0;
+// How long tallwynd login waits for the person signing in.
+constexpr double kDefaultLoginSeconds = 600;
 
 void Warn(const std::string& message) {
     Complain("warning: " + message);
@@ -128,6 +134,7 @@ int ShowCommand(const std::string& path, int number) {
     }
     WarnIfReadableByOthers(path);
     CProfile profile(path);
+    const CTokenStore tokens(path);
     for (int n = SETTING_FIRST; n <= SETTING_LAST; ++n) {
         if (number != 0 && n != number) {
             continue;
@@ -136,7 +143,8 @@ int ShowCommand(const std::string& path, int number) {
         setting.Load(profile, n);
         std::cout << (n > SETTING_FIRST && number == 0 ? "\n" : "") << "Setting " << n << " ["
                   << CSetting::SectionName(n) << "]\n"
-                  << CSettingEditor::Show(setting) << CSettingEditor::ShowTransport(setting);
+                  << CSettingEditor::Show(setting) << CSettingEditor::ShowTransport(setting)
+                  << CSettingEditor::ShowSignIn(setting, tokens.Load(n));
         WarnIfOpen(setting, n);
     }
     return 0;
@@ -198,6 +206,56 @@ int SetCommand(const std::string& path, int number, const std::vector<std::strin
     std::cout << "tallwynd: saved setting " << number << " in " << path << std::endl;
     WarnIfOpen(setting, number);
     WarnIfReadableByOthers(path);
+    return 0;
+}
+
+int LoginCommand(const std::string& path, int number, double timeoutSeconds) {
+    if (!IsSettingInUse(number)) {
+        Complain("there is no setting " + std::to_string(number) + "; use 1 or 2");
+        return kExitUsage;
+    }
+    if (!ReadableOrAbsent(path)) {
+        return kExitFailure;
+    }
+    CProfile profile(path);
+    CSetting setting;
+    setting.Load(profile, number);
+    if (!setting.UsesOAuth()) {
+        Complain("setting " + std::to_string(number) +
+                 " does not sign in with OAuth (tallwynd set " + std::to_string(number) +
+                 " MAIL_AUTH=1 OAUTH_PROVIDER=... OAUTH_CLIENT_ID=...)");
+        return kExitUsage;
+    }
+    std::string problem;
+    const auto endpoints = COAuthEndpoints::For(setting, problem);
+    if (!endpoints) {
+        Complain("setting " + std::to_string(number) + ": " + problem);
+        return kExitUsage;
+    }
+    const COAuthSignIn signIn(*endpoints);
+    const auto limit = std::chrono::milliseconds(static_cast<long long>(timeoutSeconds * 1000));
+    const COAuthSignIn::Result result = signIn.Run(limit, [number](const COAuthPrompt& prompt) {
+        if (prompt.deviceFlow) {
+            std::cout << "To sign in setting " << number << ", open " << prompt.url
+                      << " in any browser and enter the code " << prompt.userCode << std::endl;
+        } else {
+            std::cout << "To sign in setting " << number
+                      << ", open this address in a browser on this machine:\n"
+                      << prompt.url << std::endl;
+        }
+        std::cout << "tallwynd: waiting for the sign-in..." << std::endl;
+    });
+    if (!result.ok) {
+        Complain("setting " + std::to_string(number) + " was not signed in: " + result.error);
+        return kExitFailure;
+    }
+    CTokenStore tokens(path);
+    if (!tokens.Save(number, result.refreshToken)) {
+        Complain("could not write " + tokens.Path() + "; sign in again");
+        return kExitFailure;
+    }
+    std::cout << "tallwynd: setting " << number << " is signed in; its refresh token is kept in "
+              << tokens.Path() << std::endl;
     return 0;
 }
 
@@ -268,6 +326,8 @@ int ServeCommand(const std::string& path, const CServeOptions& options) {
     // what a large page left in it, so that memory grew with the number of workers.
     mallopt(M_ARENA_MAX, kMallocArenas);
     CServer server(*settings);
+    COAuthTokens tokens(path);
+    server.Listener().SetTokenSource(&tokens);
     server.Listener().SetTimeout(static_cast<int>(options.timeoutSeconds * 1000));
     server.Listener().SetMaxRefusals(options.maxRefusals);
     // Requests end side by side; each line goes out whole.
@@ -365,14 +425,33 @@ int main(int argc, char** argv) {
     set->add_option("--settings", settingsFile, settingsHelp)->type_name("FILE");
     set->add_option("N", setNumber, "the setting to change, 1 or 2")->required();
     set->add_option("KEY=VALUE", assignments,
-                    "keys to change; VALUE - for WEB_PASS or "
-                    "MAIL_PASS reads one line from standard input")
+                    "keys to change; VALUE - for WEB_PASS, MAIL_PASS or "
+                    "OAUTH_CLIENT_SECRET reads one line from standard input")
         ->required();
     set->footer("Keys: " + keys +
                 "\nFlags take 0 or 1; FILTER_TYPE 0 (all), 1 (FILTER1 words) or 2 (not FILTER2 "
                 "words);\nMAIL_LIST_ORDER 0 (message 1 first) or 1 (the newest first);\n"
                 "MAIL_SERVER is HOST[:PORT], pop3://HOST[:PORT], or pop3s://HOST[:PORT] for "
-                "TLS\n(port 995 unless given). Values are UTF-8 and stored as Shift_JIS.");
+                "TLS\n(port 995 unless given). Values are UTF-8 and stored as Shift_JIS.\n"
+                "MAIL_AUTH 1 logs in with OAuth 2.0 (AUTH XOAUTH2): OAUTH_PROVIDER microsoft\n"
+                "(OAUTH_TENANT, default common), google, or custom (OAUTH_DEVICE_URL and/or\n"
+                "OAUTH_AUTHORIZE_URL, OAUTH_TOKEN_URL, OAUTH_SCOPE); OAUTH_CLIENT_ID and, where\n"
+                "the provider gives one, OAUTH_CLIENT_SECRET; then tallwynd login N.");
+    int loginNumber = 0;
+    double loginSeconds = kDefaultLoginSeconds;
+    auto* login = app.add_subcommand(
+        "login", "sign setting N in with OAuth 2.0 once and keep its refresh token");
+    login->add_option("--settings", settingsFile, settingsHelp)->type_name("FILE");
+    login->add_option("N", loginNumber, "the setting to sign in, 1 or 2")->required();
+    login
+        ->add_option("--timeout", loginSeconds,
+                     "give up after this long without a sign-in (default: 600)")
+        ->type_name("SECONDS")
+        ->check(CLI::Range(1.0, 3600.0));
+    login->footer(
+        "Microsoft and custom providers with OAUTH_DEVICE_URL: prints an address and a code to\n"
+        "enter there, from any device. Google and custom without a device address: prints\n"
+        "an address to open in a browser on this machine, which comes back to 127.0.0.1.");
     app.require_subcommand(0, 1);
     app.failure_message([](const CLI::App*, const CLI::Error& e) {
         return "tallwynd: " + std::string(e.what()) +
@@ -392,6 +471,9 @@ int main(int argc, char** argv) {
     }
     if (*set) {
         return SetCommand(path, setNumber, assignments);
+    }
+    if (*login) {
+        return LoginCommand(path, loginNumber, loginSeconds);
     }
     return ServeCommand(path, serve);
 }

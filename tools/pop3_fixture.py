@@ -82,11 +82,14 @@ class Pop3Fixture:
     start() and stop()."""
 
     def __init__(self, directory: str, user: str = "alice", password: str = "secret",
-                 samples: str | list = "test", tls=None, tls_by_name=None):
+                 samples: str | list = "test", tls=None, tls_by_name=None,
+                 oauth2_introspection_url: str = ""):
         """samples: the name of a sample set, "none", or the mails themselves (as
         write_maildir takes them); tls: (certificate file, key file) to serve POP3 over
         TLS as well, on tls_port beside the plain port; tls_by_name: {server name:
-        (certificate, key)} for clients that ask for that name (SNI)."""
+        (certificate, key)} for clients that ask for that name (SNI);
+        oauth2_introspection_url: check logins (AUTH XOAUTH2 only) with Dovecot's OAuth 2.0
+        password database, which asks that address about each token."""
         self.directory = os.path.abspath(directory)
         self.user = user
         self.password = password
@@ -97,6 +100,7 @@ class Pop3Fixture:
         self.tls = tls
         self.tls_by_name = tls_by_name or {}
         self.tls_port = 0
+        self.oauth2_introspection_url = oauth2_introspection_url
 
     @property
     def address(self) -> str:
@@ -131,9 +135,35 @@ class Pop3Fixture:
         group = grp.getgrgid(os.getegid()).gr_name
         return me, me, group, os.geteuid(), os.getegid()
 
+    def _passdb_config(self) -> str:
+        d = self.directory
+        if not self.oauth2_introspection_url:
+            return f"""auth_mechanisms = plain
+passdb {{
+  driver = passwd-file
+  args = scheme=PLAIN username_format=%u {d}/passwd
+}}"""
+        with open(self._path("dovecot-oauth2.conf.ext"), "w") as f:
+            f.write(f"""introspection_mode = post
+introspection_url = {self.oauth2_introspection_url}
+force_introspection = yes
+username_attribute = username
+active_attribute = active
+active_value = true
+timeout_msecs = 5000
+""")
+        # No failure delay: the tests refuse tokens on purpose.
+        return f"""auth_mechanisms = xoauth2
+auth_failure_delay = 0
+passdb {{
+  driver = oauth2
+  args = {d}/dovecot-oauth2.conf.ext
+}}"""
+
     def _write_config(self, port: int) -> None:
         login_user, internal_user, internal_group, uid, gid = self._users()
         d = self.directory
+        passdb = self._passdb_config()
         ssl = self._ssl_config()
         tls_port = self.tls_port if self.tls else 0
         conf = f"""# Throwaway POP3 server for Tallwyn's tests and demo.
@@ -145,16 +175,12 @@ instance_name = tallwyn-{port}
 log_path = {d}/dovecot.log
 {ssl}
 disable_plaintext_auth = no
-auth_mechanisms = plain
 default_login_user = {login_user}
 default_internal_user = {internal_user}
 default_internal_group = {internal_group}
 first_valid_uid = {min(uid, 500)}
 mail_location = maildir:{d}/mail/%u
-passdb {{
-  driver = passwd-file
-  args = scheme=PLAIN username_format=%u {d}/passwd
-}}
+{passdb}
 userdb {{
   driver = static
   args = uid={uid} gid={gid} home={d}/mail/%u
