@@ -447,6 +447,113 @@ INSTANTIATE_TEST_SUITE_P(
 
 // --- Requests that get no answer at all ----------------------------------------------
 
+// --- OAuth 2.0: AUTH XOAUTH2 with a token from the source -----------------------
+
+// Hands out the tokens of a list in turn, a fresh one whenever the last was refused,
+// and remembers what it was told.
+class ScriptedTokens final : public CAccessTokenSource {
+public:
+    explicit ScriptedTokens(std::vector<std::string> tokens) : m_tokens(std::move(tokens)) {}
+    CAccessToken AccessToken(const CSetting&, std::chrono::steady_clock::time_point,
+                             std::string_view refused) override {
+        m_refused.emplace_back(refused);
+        CAccessToken result;
+        if (m_next < m_tokens.size()) {
+            result.token = m_tokens[m_next++];
+        } else {
+            result.failure = "oauth: invalid_grant";
+        }
+        return result;
+    }
+    std::vector<std::string> m_refused;
+
+private:
+    std::vector<std::string> m_tokens;
+    std::size_t m_next = 0;
+};
+
+// "user=taro\x01auth=Bearer tokN\x01\x01" in base64.
+const std::string kToken1Line = "C: dXNlcj10YXJvAWF1dGg9QmVhcmVyIHRvazEBAQ==";
+const std::string kToken2Line = "C: dXNlcj10YXJvAWF1dGg9QmVhcmVyIHRvazIBAQ==";
+const Script kCapaXoauth2 = {"S: +OK POP3 ready",     "C: CAPA", "S: +OK", "S: TOP",
+                             "S: SASL PLAIN XOAUTH2", "S: ."};
+const Script kErrorChallenge = {"S: + eyJzdGF0dXMiOiI0MDEifQ==", "C: ", "S: -ERR [AUTH] failed"};
+const Script kStatEmpty = {"C: STAT", "S: +OK 0 0"};
+
+struct OAuthCase {
+    const char* name;
+    std::vector<std::string> tokens;  // what the token source hands out, in turn
+    Script script;
+    std::string body;                  // what follows the page head
+    std::string reason;                // the record's, empty for a whole page
+    std::vector<std::string> refused;  // what the source was told, call by call
+};
+
+class GatewayOAuthTest : public GatewayTest, public testing::WithParamInterface<OAuthCase> {};
+
+TEST_P(GatewayOAuthTest, LogsInWithXoauth2) {
+    const OAuthCase& c = GetParam();
+    FakePop3Server server({c.script});
+    UseServer(server);
+    m_settings[1].MAIL_AUTH = CSetting::kAuthOAuth;
+    ScriptedTokens tokens(c.tokens);
+    m_listener.SetTokenSource(&tokens);
+    EXPECT_EQ(Get("/001pwtoplist"), kHead + c.body);
+    EXPECT_EQ(Last().refusal, c.reason);
+    EXPECT_EQ(Last().errorCode, c.reason.empty() ? 0 : ERR_LOGIN);
+    EXPECT_EQ(tokens.m_refused, c.refused);
+    EXPECT_TRUE(server.ScriptMet()) << server.Failure();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Xoauth2, GatewayOAuthTest,
+    testing::Values(OAuthCase{"TwoStepExchange",
+                              {"tok1"},
+                              Join({kCapaXoauth2,
+                                    {"C: AUTH XOAUTH2", "S: + ", kToken1Line, "S: +OK"},
+                                    kStatEmpty,
+                                    Quit()}),
+                              kEmptyList + kFooter,
+                              "",
+                              {""}},
+                    OAuthCase{
+                        "RefusedTokenRefreshedOnce",
+                        {"tok1", "tok2"},
+                        Join({kCapaXoauth2,
+                              {"C: AUTH XOAUTH2", "S: + ", kToken1Line, "S: -ERR [AUTH] failed"},
+                              {"C: AUTH XOAUTH2", "S: + ", kToken2Line, "S: +OK"},
+                              kStatEmpty,
+                              Quit()}),
+                        kEmptyList + kFooter,
+                        "",
+                        {"", "tok1"}},
+                    OAuthCase{"ErrorChallengeAnsweredEmptyTwice",
+                              {"tok1", "tok2", "tok3"},
+                              Join({kCapaXoauth2,
+                                    {"C: AUTH XOAUTH2", "S: + ", kToken1Line},
+                                    kErrorChallenge,
+                                    {"C: AUTH XOAUTH2", "S: + ", kToken2Line},
+                                    kErrorChallenge}),
+                              "",
+                              "oauth: the server refused the access token",
+                              {"", "tok1"}},
+                    OAuthCase{"NoXoauth2InCapa",
+                              {"tok1"},
+                              {"S: +OK POP3 ready", "C: CAPA", "S: +OK", "S: SASL PLAIN XOAUTH2X",
+                               "S: USER", "S: ."},
+                              "",
+                              "oauth: the server does not offer XOAUTH2",
+                              {}},
+                    OAuthCase{"AuthCommandRefused",
+                              {"tok1"},
+                              {"S: +OK POP3 ready", "C: CAPA", "S: -ERR unknown", "C: AUTH XOAUTH2",
+                               "S: -ERR unknown mechanism"},
+                              "",
+                              "oauth: the server refused AUTH XOAUTH2",
+                              {""}},
+                    OAuthCase{"NoTokenNoAuth", {}, kCapaXoauth2, "", "oauth: invalid_grant", {""}}),
+    [](const testing::TestParamInfo<OAuthCase>& info) { return std::string(info.param.name); });
+
 struct RefusedCase {
     const char* name;
     std::string request;
