@@ -293,10 +293,6 @@ std::string CSettingEditor::ShowTransport(const CSetting& setting) {
 std::string CSettingEditor::Show(const CSetting& setting) {
     std::string out;
     for (const auto& info : KeyTable()) {
-        // The OAuth keys only for a setting that has any: the others look as before.
-        if (info.key.starts_with("OAUTH_") && !setting.HasOAuthKeys()) {
-            continue;
-        }
         std::string value = DisplayValue(setting, info);
         std::string key(info.key);
         if (!value.empty()) {

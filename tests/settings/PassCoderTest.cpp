@@ -84,6 +84,33 @@ TEST(PassCoderTest, LongerPasswordIsKeptToItsFirst33Bytes) {
     EXPECT_EQ(coder.Decode(coder.Encode(password)), password.substr(0, 33));
 }
 
+// Tokens and client secrets: pieces of 33 bytes, 100 characters each.
+TEST(PassCoderTest, LongTextsRoundTripPieceByPiece) {
+    const struct {
+        const char* name;
+        std::string text;
+        std::size_t formLength;
+    } rows[] = {{"Empty", "", 100},
+                {"Short", "secret", 100},
+                {"Exactly33", Bytes('!', 33), 100},
+                {"Exactly34", Bytes('!', 34), 200},
+                {"Token2000", Bytes('-', 2000), 6100},
+                {"HighBytes", Bytes(128, 99), 300}};
+    CPassCoder coder;
+    for (const auto& row : rows) {
+        const std::string form = coder.EncodeLong(row.text);
+        EXPECT_EQ(form.size(), row.formLength) << row.name;
+        EXPECT_EQ(CPassCoder().DecodeLong(form), row.text) << row.name;
+        if (row.text.size() <= 33) {
+            EXPECT_EQ(CPassCoder().Decode(form), row.text) << row.name;
+        }
+    }
+    // A piece cut off, or a short piece inside, is not a long form.
+    const std::string form = coder.EncodeLong(Bytes('a', 50));
+    EXPECT_EQ(CPassCoder().DecodeLong(form.substr(0, 150)), "");
+    EXPECT_EQ(CPassCoder().DecodeLong(coder.Encode("ab") + form), "");
+}
+
 TEST(PassCoderTest, EverySaveGivesAnotherText) {
     CPassCoder first;
     CPassCoder second;  // built at once after the first: must not repeat its filler

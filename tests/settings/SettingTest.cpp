@@ -1,5 +1,6 @@
 #include "settings/Setting.h"
 
+#include <filesystem>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -10,6 +11,7 @@
 #include "settings/IniDocument.h"
 #include "settings/PassCoder.h"
 #include "settings/Profile.h"
+#include "settings/TokenStore.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -113,6 +115,7 @@ TEST_P(SettingDefaultsTest, GiveADisabledSettingWithDefaultValues) {
     EXPECT_EQ(setting.MAIL_LIMIT_BYTE2, 80);
     EXPECT_EQ(setting.MAIL_LIST_COUNT, 5);
     EXPECT_EQ(setting.MAIL_LIST_ORDER, CSetting::kListOldestFirst);
+    EXPECT_FALSE(setting.UsesOAuth());
     setting.Load(profile, 2);
     EXPECT_EQ(setting.NAME, kDefaultName1.substr(0, kDefaultName1.size() - 1) + "2");
 }
@@ -265,6 +268,66 @@ TEST(SettingTest, SaveReplacesValuesAndKeepsEverythingElse) {
     EXPECT_EQ(lines[18], "MAIL_LIST_ORDER=0\r");
     EXPECT_EQ(std::vector<std::string>(lines.end() - 3, lines.end()),
               (std::vector<std::string>{"\r", "[SETTING002]", "NAME=two"}));
+}
+
+TEST(SettingTest, OAuthKeysAreWrittenOnceUsedAndKeptWhenSwitchedOff) {
+    TempDir dir;
+    CProfile profile(dir.File(kSettingsFileName));
+    CSetting setting = Filled(1);
+    ASSERT_TRUE(setting.Save(profile));
+    EXPECT_EQ(ReadBytes(profile.Path()).find("OAUTH"), std::string::npos);
+
+    setting.MAIL_AUTH = CSetting::kAuthOAuth;
+    setting.OAUTH_PROVIDER = "microsoft";
+    setting.OAUTH_CLIENT_ID = "0f5c-client";
+    setting.OAUTH_CLIENT_SECRET = std::string(40, 'k');  // more than one scrambled piece
+    setting.OAUTH_SCOPE = "pop offline_access";
+    ASSERT_TRUE(setting.Save(profile));
+    const std::string bytes = ReadBytes(profile.Path());
+    EXPECT_EQ(bytes.find(setting.OAUTH_CLIENT_SECRET), std::string::npos);
+    CSetting loaded;
+    loaded.Load(profile, 1);
+    EXPECT_TRUE(loaded.UsesOAuth());
+    EXPECT_EQ(loaded.OAUTH_PROVIDER, setting.OAUTH_PROVIDER);
+    EXPECT_EQ(loaded.OAUTH_CLIENT_ID, setting.OAUTH_CLIENT_ID);
+    EXPECT_EQ(loaded.OAUTH_CLIENT_SECRET, setting.OAUTH_CLIENT_SECRET);
+    EXPECT_EQ(loaded.OAUTH_SCOPE, setting.OAUTH_SCOPE);
+
+    // Back to USER and PASS with every OAuth field cleared: the file must say so.
+    CSetting cleared = Filled(1);
+    ASSERT_TRUE(cleared.Save(profile));
+    loaded.Load(profile, 1);
+    EXPECT_FALSE(loaded.UsesOAuth());
+    EXPECT_EQ(loaded.OAUTH_PROVIDER + loaded.OAUTH_CLIENT_SECRET, "");
+}
+
+TEST(SettingTest, TokenStoreKeepsOneScrambledTokenPerSettingForItsOwnerOnly) {
+    TempDir dir;
+    const std::string settings = dir.File(kSettingsFileName);
+    CTokenStore store(settings);
+    EXPECT_EQ(store.Load(1).refreshToken, "");
+    EXPECT_FALSE(store.Load(1).mustSignInAgain);
+
+    const std::string first(1500, 'r');  // as long as a real provider's
+    ASSERT_TRUE(store.Save(1, first));
+    ASSERT_TRUE(store.Save(2, "two"));
+    EXPECT_EQ(store.Load(1).refreshToken, first);
+    EXPECT_EQ(ReadBytes(store.Path()).find("rrrrrrrr"), std::string::npos);
+    EXPECT_EQ(std::filesystem::status(store.Path()).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+
+    ASSERT_TRUE(store.Save(1, "rotated"));  // a rotated token replaces the old one
+    EXPECT_EQ(store.Load(1).refreshToken, "rotated");
+    ASSERT_TRUE(store.MarkRejected(1, "invalid_grant"));
+    const CStoredToken rejected = store.Load(1);
+    EXPECT_EQ(rejected.refreshToken, "");
+    EXPECT_TRUE(rejected.mustSignInAgain);
+    EXPECT_EQ(rejected.reason, "invalid_grant");
+    EXPECT_EQ(store.Load(2).refreshToken, "two");
+    ASSERT_TRUE(store.Save(1, "signed in again"));
+    EXPECT_FALSE(store.Load(1).mustSignInAgain);
+    // The settings file itself is never touched.
+    EXPECT_FALSE(std::filesystem::exists(settings));
 }
 
 TEST(SettingTest, FailedSaveIsReportedAndLeavesTheFile) {

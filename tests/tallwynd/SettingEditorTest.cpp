@@ -44,6 +44,14 @@ std::string FieldText(const CSetting& s, std::string_view key) {
         return s.MAIL_SERVER;
     if (key == "MAIL_PASS")
         return s.MAIL_PASS;
+    if (key == "MAIL_AUTH")
+        return std::to_string(s.MAIL_AUTH);
+    if (key == "OAUTH_PROVIDER")
+        return s.OAUTH_PROVIDER;
+    if (key == "OAUTH_TOKEN_URL")
+        return s.OAUTH_TOKEN_URL;
+    if (key == "OAUTH_CLIENT_SECRET")
+        return s.OAUTH_CLIENT_SECRET;
     return "?";
 }
 
@@ -93,6 +101,21 @@ INSTANTIATE_TEST_SUITE_P(
         SetRow{"ListCountNegativeRefused", "MAIL_LIST_COUNT", "-1", false, ""},
         SetRow{"NewestFirst", "MAIL_LIST_ORDER", "1", true, "1"},
         SetRow{"ListOrderTwoRefused", "MAIL_LIST_ORDER", "2", false, ""},
+        SetRow{"OAuthLogin", "MAIL_AUTH", "1", true, "1"},
+        SetRow{"AuthTwoRefused", "MAIL_AUTH", "2", false, ""},
+        SetRow{"ProviderMicrosoft", "OAUTH_PROVIDER", "microsoft", true, "microsoft"},
+        SetRow{"ProviderUnknownRefused", "OAUTH_PROVIDER", "yahoo", false, ""},
+        SetRow{"TokenUrlHttps", "OAUTH_TOKEN_URL", "https://login.example.jp/token", true,
+               "https://login.example.jp/token"},
+        SetRow{"TokenUrlLoopbackHttp", "OAUTH_TOKEN_URL", "http://127.0.0.1:8/t", true,
+               "http://127.0.0.1:8/t"},
+        SetRow{"TokenUrlPlainHttpRefused", "OAUTH_TOKEN_URL", "http://login.example.jp/t", false,
+               ""},
+        SetRow{"TokenUrlLoopbackLookalikeRefused", "OAUTH_TOKEN_URL",
+               "http://127.0.0.1.example.jp/t", false, ""},
+        SetRow{"TokenUrlOtherSchemeRefused", "OAUTH_TOKEN_URL", "ftp://127.0.0.1/t", false, ""},
+        SetRow{"ClientSecretOf40Bytes", "OAUTH_CLIENT_SECRET", std::string(40, 's'), true,
+               std::string(40, 's')},
         SetRow{"JapaneseNameStoredAsCp932", "NAME", "会議", true, kKaigiCp932},
         SetRow{"EmojiRefused", "NAME", "meeting \xF0\x9F\x98\x80", false, ""},
         SetRow{"InvalidUtf8Refused", "NAME", "\xFF\xFE", false, ""},
@@ -156,7 +179,8 @@ TEST(SettingEditorTest, RefusalNeverRepeatsAPassword) {
 
 TEST(SettingEditorTest, OnlyThePasswordsReadFromStandardInput) {
     for (auto key : CSettingEditor::Keys()) {
-        EXPECT_EQ(CSettingEditor::IsPasswordKey(key), key == "WEB_PASS" || key == "MAIL_PASS")
+        EXPECT_EQ(CSettingEditor::IsPasswordKey(key),
+                  key == "WEB_PASS" || key == "MAIL_PASS" || key == "OAUTH_CLIENT_SECRET")
             << key;
     }
 }
