@@ -69,6 +69,9 @@ constexpr std::array kToolTips = std::to_array<CToolTip>({
     {IDC_LIST_ORDER, "チェックを付けた場合、リストは最も新しいメールから表示されます。"},
 });
 
+// In the mail password field of a setting that signs in with OAuth.
+constexpr const char* kOAuthPlaceholder = "OAuth 2.0 でサインイン";
+
 QString Tr(const char* utf8) {
     return QString::fromUtf8(utf8);
 }
@@ -121,7 +124,12 @@ int ReadNumber(const QLineEdit* edit) {
 }  // namespace
 
 CMainDialog::CMainDialog(CProfile& profile, QWidget* parent)
-    : QDialog(parent), m_profile(profile), m_settings(), m_listener(m_settings) {
+    : QDialog(parent),
+      m_profile(profile),
+      m_settings(),
+      m_tokens(profile.Path()),
+      m_listener(m_settings) {
+    m_listener.SetTokenSource(&m_tokens);
     m_hIcon.addFile(QStringLiteral(":/tallwyn/tallwyn-16.png"), QSize(16, 16));
     m_hIcon.addFile(QStringLiteral(":/tallwyn/tallwyn-32.png"), QSize(32, 32));
     m_listener.m_onAcceptError = [this](int errorCode) {
@@ -371,6 +379,12 @@ void CMainDialog::ShowSetting() {
     m_subjectLimitCheck->setChecked(r.MAIL_LIMIT_ENABLE2);
     m_enableCheck->setChecked(r.ENABLE);
     m_listOrderCheck->setChecked(r.MAIL_LIST_ORDER == CSetting::kListNewestFirst);
+    // A setting that signs in with OAuth has no mail password: the field says so
+    // instead (tallwynd login N signs it in).
+    m_mailPassEdit->setPlaceholderText(r.UsesOAuth()
+                                           ? Tr(kOAuthPlaceholder) + QStringLiteral(" (") +
+                                                 ToWidget(r.OAUTH_PROVIDER) + u')'
+                                           : QString());
     RefreshAddress();
     SetFilterType(r.FILTER_TYPE);
 }
@@ -465,6 +479,9 @@ void CMainDialog::UpdateControlStates() {
                 break;
             case IDC_SUBJECT_LIMIT:
                 enabled = m_subjectLimitCheck->isChecked();
+                break;
+            case IDC_MAIL_PASS:
+                enabled = !m_settings[SelectedNumber()].UsesOAuth();
                 break;
             default:
                 break;

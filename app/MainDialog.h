@@ -7,6 +7,7 @@
 #include <map>
 
 #include "gateway/ListenSocket.h"
+#include "oauth/OAuthTokens.h"
 #include "settings/Setting.h"
 
 class CLinkLabel;
@@ -96,6 +97,8 @@ private:
 
     // The table comes first: the listener keeps a reference to it.
     CSettingTable m_settings;
+    // The access tokens of settings that sign in with OAuth, for the listener.
+    COAuthTokens m_tokens;
     CListenSocket m_listener;
     CLinkLabel* m_linkLabel = nullptr;
     QLabel* m_addressText = nullptr;

@@ -416,8 +416,14 @@ void MainDialogTest::valuesOutsideTheControlsCheckNothingAndSurviveUpdate() {
     CSetting setting = EnabledSetting();
     setting.FILTER_TYPE = 7;
     setting.MAIL_LIST_ORDER = 7;
+    // The window has no fields for OAuth: it keeps them, and says the setting uses it.
+    setting.MAIL_AUTH = CSetting::kAuthOAuth;
+    setting.OAUTH_PROVIDER = "microsoft";
+    setting.OAUTH_CLIENT_ID = "client-id";
     file.Store(1, setting);
     CTestDialog dialog(file.profile);
+    QVERIFY(!Edit(dialog, IDC_MAIL_PASS)->isEnabled());
+    QVERIFY(Edit(dialog, IDC_MAIL_PASS)->placeholderText().contains(QStringLiteral("OAuth")));
     for (const int id : {IDC_FILTER_ALL, IDC_FILTER_INCLUDE, IDC_FILTER_EXCLUDE, IDC_LIST_ORDER}) {
         QVERIFY(!Button(dialog, id)->isChecked());
     }
@@ -427,6 +433,9 @@ void MainDialogTest::valuesOutsideTheControlsCheckNothingAndSurviveUpdate() {
     reread.Load(file.profile, 1);
     QCOMPARE(reread.FILTER_TYPE, 7);
     QCOMPARE(reread.MAIL_LIST_ORDER, 7);
+    QVERIFY(reread.UsesOAuth());
+    QCOMPARE(reread.OAUTH_PROVIDER, std::string("microsoft"));
+    QCOMPARE(reread.OAUTH_CLIENT_ID, std::string("client-id"));
 
     // Showing a setting with a type in range checks exactly its radio button again.
     QTest::mouseClick(Button(dialog, IDC_FILTER_INCLUDE), Qt::LeftButton);
