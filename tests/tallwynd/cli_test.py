@@ -93,6 +93,11 @@ class SetAndShowTest(unittest.TestCase):
             ("good change before a bad one", ["set", "1", "NAME=changed", "ENABLE=2"], "ENABLE"),
             ("address-breaking public password", ["set", "1", "WEB_PASS=a b"], "WEB_PASS"),
             ("port out of range", ["set", "1", "MAIL_SERVER=pop:70000"], "MAIL_SERVER"),
+            ("token address in plain http", ["set", "1", "OAUTH_TOKEN_URL=http://id.example/t"],
+             "OAUTH_TOKEN_URL"),
+            ("unknown provider", ["set", "1", "OAUTH_PROVIDER=yahoo"], "OAUTH_PROVIDER"),
+            ("login of a setting with a password", ["login", "1"], "MAIL_AUTH=1"),
+            ("login of setting 3", ["login", "3"], "setting 3"),
         ]
         before = self.file_bytes()
         for name, args, mentioned in rows:
