@@ -37,6 +37,7 @@ constexpr std::array kMainDialogItems = std::to_array<CDialogItem>({
     {IDC_MAIL_SERVER, EItemKind::Edit, "", 178, 335, 163, 14, kEdit},
     {IDC_MAIL_ACCOUNT, EItemKind::Edit, "", 178, 353, 163, 14, kEdit},
     {IDC_MAIL_PASS, EItemKind::Edit, "", 178, 371, 163, 14, kEdit | kPassword},
+    {IDC_SIGN_IN, EItemKind::PushButton, "サインイン", 243, 395, 50, 14, kButton | kDisabled},
     {IDC_UPDATE, EItemKind::PushButton, "更新", 298, 395, 50, 14, kButton},
     {IDC_PORT, EItemKind::Edit, "", 302, 420, 41, 14, kEdit | kRightAlign},
     {IDC_STATIC, EItemKind::StaticText, "アカウント", 135, 357, 31, 9, kStyleNone},

@@ -22,6 +22,7 @@
 #include "app/DialogUnits.h"
 #include "app/LinkLabel.h"
 #include "app/Resource.h"
+#include "app/SignInDialog.h"
 #include "mime/Codepage.h"
 #include "mime/DecimalValue.h"
 #include "settings/Profile.h"
@@ -42,6 +43,7 @@ const char* const kPortDeniedTail =
     "を使用する権限がありません。\n1024以上のポート番号を指定して下さい。";
 const char* const kListenFailed = "ソケット接続待ち失敗";
 const char* const kSaveFailed = "設定の保存に失敗しました。";
+const char* const kSignInIncomplete = "OAuth 2.0 の設定が足りません：";
 const char* const kAcceptError = "エラーが発生しました。%1";
 
 // The port text that needs no port part in the address.
@@ -271,6 +273,8 @@ void CMainDialog::BuildControls() {
     connect(ControlAs<QPushButton>(IDC_UPDATE), &QPushButton::clicked, this,
             &CMainDialog::OnUpdate);
     connect(m_stopButton, &QPushButton::clicked, this, &CMainDialog::OnStop);
+    connect(ControlAs<QPushButton>(IDC_SIGN_IN), &QPushButton::clicked, this,
+            &CMainDialog::OnSignIn);
     connect(m_settingList, &QListWidget::itemSelectionChanged, this, [this] {
         // One item stays selected whatever is clicked (a Ctrl-click would clear it).
         if (m_settingList->selectedItems().isEmpty()) {
@@ -453,7 +457,29 @@ void CMainDialog::OnOptionClicked() {
     UpdateControlStates();
 }
 
+void CMainDialog::OnSignIn() {
+    const int n = SelectedNumber();
+    if (!IsSettingInUse(n) || !m_settings[n].UsesOAuth()) {
+        return;
+    }
+    std::string problem;
+    const auto endpoints = COAuthEndpoints::For(m_settings[n], problem);
+    if (!endpoints) {
+        AskUser(Tr(kSignInIncomplete) + QString::fromStdString(problem), Tr(kApplicationName),
+                QMessageBox::Ok, QMessageBox::NoIcon);
+        return;
+    }
+    RunSignIn(*endpoints, n);
+}
+
+void CMainDialog::RunSignIn(const COAuthEndpoints& endpoints, int number) {
+    CSignInDialog dialog(endpoints, m_profile.Path(), number, this);
+    dialog.exec();
+}
+
 void CMainDialog::UpdateControlStates() {
+    // Signing in is for a setting that uses OAuth, as saved.
+    Control(IDC_SIGN_IN)->setEnabled(m_settings[SelectedNumber()].UsesOAuth());
     // The list order belongs to the display limits, though its id lies outside them.
     m_listOrderCheck->setEnabled(m_enableCheck->isChecked());
     if (!m_enableCheck->isChecked()) {

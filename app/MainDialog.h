@@ -12,6 +12,7 @@
 
 class CLinkLabel;
 class CProfile;
+struct COAuthEndpoints;
 class QAbstractButton;
 class QButtonGroup;
 class QCheckBox;
@@ -65,6 +66,9 @@ protected:
     // Starts listening on the created socket; 0 or the errno of the failure.
     virtual int StartListening();
 
+    // Runs the sign-in dialog for setting number; tests replace it.
+    virtual void RunSignIn(const COAuthEndpoints& endpoints, int number);
+
     // The close box and Escape both end here: the close question.
     void reject() override;
     // Enter presses the focused push button and does nothing elsewhere.
@@ -74,6 +78,7 @@ private:
     void OnStart();
     void OnStop();
     void OnUpdate();
+    void OnSignIn();
     void OnSelchangeSettingList();
     void OnChangePort();
     void OnOptionClicked();

@@ -10,6 +10,9 @@
 
 #include "TestDialog.h"
 #include "app/Resource.h"
+#include "app/SignInDialog.h"
+#include "settings/TokenStore.h"
+#include "support/Loopback.h"
 
 namespace {
 
@@ -82,6 +85,7 @@ private slots:
     void enablingFollowsChecksAndRadios();
     void clickingOptionsRecomputesEnabling();
     void valuesOutsideTheControlsCheckNothingAndSurviveUpdate();
+    void signInThatCannotReachTheProviderSaysSoAndKeepsNothing();
     void addressShowsThePortAsTyped_data();
     void addressShowsThePortAsTyped();
     void addressFollowsTypingAndSelection();
@@ -424,6 +428,15 @@ void MainDialogTest::valuesOutsideTheControlsCheckNothingAndSurviveUpdate() {
     CTestDialog dialog(file.profile);
     QVERIFY(!Edit(dialog, IDC_MAIL_PASS)->isEnabled());
     QVERIFY(Edit(dialog, IDC_MAIL_PASS)->placeholderText().contains(QStringLiteral("OAuth")));
+    QTest::mouseClick(Button(dialog, IDC_SIGN_IN), Qt::LeftButton);
+    QCOMPARE(dialog.signIns, QList<int>{1});
+    QVERIFY(dialog.signInTokenUrls.first().startsWith(
+        QStringLiteral("https://login.microsoftonline.com/common/")));
+    // Setting 2 logs in with a password: nothing to sign in.
+    ClickListItem(dialog, 1);
+    QVERIFY(!Button(dialog, IDC_SIGN_IN)->isEnabled());
+    QVERIFY(Edit(dialog, IDC_MAIL_PASS)->placeholderText().isEmpty());
+    ClickListItem(dialog, 0);
     for (const int id : {IDC_FILTER_ALL, IDC_FILTER_INCLUDE, IDC_FILTER_EXCLUDE, IDC_LIST_ORDER}) {
         QVERIFY(!Button(dialog, id)->isChecked());
     }
@@ -442,6 +455,19 @@ void MainDialogTest::valuesOutsideTheControlsCheckNothingAndSurviveUpdate() {
     ClickListItem(dialog, 1);
     QVERIFY(Button(dialog, IDC_FILTER_ALL)->isChecked());
     QVERIFY(!Button(dialog, IDC_FILTER_INCLUDE)->isChecked());
+}
+
+void MainDialogTest::signInThatCannotReachTheProviderSaysSoAndKeepsNothing() {
+    CTestProfile file;
+    COAuthEndpoints endpoints;
+    endpoints.clientId = "client";
+    endpoints.deviceUrl = "http://127.0.0.1:" + std::to_string(loopback::UnusedPort()) + "/device";
+    endpoints.tokenUrl = endpoints.deviceUrl;
+    CSignInDialog dialog(endpoints, file.profile.Path(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(!dialog.Outcome().isEmpty(), 10000);
+    QVERIFY(dialog.Outcome().contains(QStringLiteral("unreachable")));
+    QCOMPARE(dialog.result(), int(QDialog::Rejected));
+    QCOMPARE(CTokenStore(file.profile.Path()).Load(1).refreshToken, std::string());
 }
 
 void MainDialogTest::addressShowsThePortAsTyped_data() {

@@ -10,6 +10,7 @@
 
 #include "app/MainDialog.h"
 #include "mime/Codepage.h"
+#include "oauth/OAuthEndpoints.h"
 #include "settings/Profile.h"
 #include "settings/Setting.h"
 #include "support/Loopback.h"
@@ -32,8 +33,15 @@ public:
     std::optional<int> createError;
     std::optional<int> listenError;
     int createCalls = 0;
+    QList<int> signIns;  // the settings the sign-in dialog was opened for
+    QStringList signInTokenUrls;
 
 protected:
+    void RunSignIn(const COAuthEndpoints& endpoints, int number) override {
+        signIns.append(number);
+        signInTokenUrls.append(QString::fromStdString(endpoints.tokenUrl));
+    }
+
     int AskUser(const QString& text, const QString& caption, QMessageBox::StandardButtons buttons,
                 QMessageBox::Icon icon) override {
         boxes.append({text, caption, buttons, icon});

@@ -92,7 +92,7 @@ void WindowTest::windowFollowsTheTemplate() {
         QVERIFY2(widget != nullptr, qPrintable(QString::number(item.id)));
         QCOMPARE(widget->geometry(), units.MapRect(item.x, item.y, item.cx, item.cy));
     }
-    QCOMPARE(controls, 24);
+    QCOMPARE(controls, 25);
     QVERIFY(dialog.ControlAs<CLinkLabel>(IDC_LINK) != nullptr);
     QCOMPARE(dialog.findChildren<QGroupBox*>().size(), 5);
 }
@@ -106,7 +106,7 @@ void WindowTest::tabOrderIsTemplateOrder() {
             expected.append(dialog.Control(item.id));
         }
     }
-    QCOMPARE(expected.size(), 19);
+    QCOMPARE(expected.size(), 20);
     QList<QWidget*> chain;
     QWidget* widget = expected.first();
     do {
