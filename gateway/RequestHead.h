@@ -7,8 +7,8 @@
 // Collects an HTTP request head from the pieces the intake reads (each at most
 // kLineBufferSize - 1 bytes, ending at LF or cut there when the line is longer), keeps
 // the latest line that begins "GET /" and sees the empty line ("\r\n", or "\n" from a
-// client that ends its lines with LF alone) that ends the head. A piece that continues a cut line
-// is not a line of its own: it can neither start a "GET /" line nor end the head.
+// client that ends its lines with LF alone) that ends the head. A piece that continues a cut line is not a line of its own: it can neither
+// start a "GET /" line nor end the head.
 class CRequestHead {
 public:
     // The intake reads request lines into buffers of this size.
