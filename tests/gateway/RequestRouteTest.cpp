@@ -61,12 +61,12 @@ INSTANTIATE_TEST_SUITE_P(
                   "001", 1, "pw", 1000},
         ParseCase{"FourDigitsWithoutMailRefused", "GET /001pwxail1000 HTTP/1.1\r\n",
                   CRequestRoute::kRefused, "", 1},
-        ParseCase{"LaterListPage", "GET /001pwtoplist21 HTTP/1.1\r\n", CRequestRoute::kList,
-                  "001", 1, "pw", 0, 21},
-        ParseCase{"LaterListPageZero", "GET /001toplist0 HTTP/1.1\r\n", CRequestRoute::kList,
-                  "001", 1, "", 0, 0},
-        ParseCase{"LaterListPageNegative", "GET /001pwtoplist-5 HTTP/1.1\r\n",
-                  CRequestRoute::kList, "001", 1, "pw", 0, -5},
+        ParseCase{"LaterListPage", "GET /001pwtoplist21 HTTP/1.1\r\n", CRequestRoute::kList, "001",
+                  1, "pw", 0, 21},
+        ParseCase{"LaterListPageZero", "GET /001toplist0 HTTP/1.1\r\n", CRequestRoute::kList, "001",
+                  1, "", 0, 0},
+        ParseCase{"LaterListPageNegative", "GET /001pwtoplist-5 HTTP/1.1\r\n", CRequestRoute::kList,
+                  "001", 1, "pw", 0, -5},
         ParseCase{"LaterListPageHugeSaturates", "GET /001pwtoplist99999999999999 HTTP/1.1\r\n",
                   CRequestRoute::kList, "001", 1, "pw", 0, 2147483647},
         ParseCase{"PasswordHoldingToplist", "GET /001toplisttoplist7 HTTP/1.1\r\n",
@@ -149,8 +149,7 @@ TEST(RouteRequest, LaterListPagesBelongToTheModernPages) {
     const CRequestRoute route = RouteRequest("GET /001pwtoplist21 HTTP/1.1\r\n", settings);
     EXPECT_EQ(route.page, CRequestRoute::kList);
     EXPECT_EQ(route.listFrom, 21);
-    EXPECT_EQ(RouteRequest("GET /001pxtoplist21 HTTP/1.1\r\n", settings).refusal,
-              "wrong password");
+    EXPECT_EQ(RouteRequest("GET /001pxtoplist21 HTTP/1.1\r\n", settings).refusal, "wrong password");
 }
 
 TEST(RouteRequest, EmptyPasswordMatchesOnlyAnEmptyPassword) {
