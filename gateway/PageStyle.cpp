@@ -64,12 +64,15 @@ bool IsBlank(std::string_view text) {
 
 // The style block's bytes and their SHA-256 in the policy change together.
 const std::string_view CPageStyle::kStyleBlock =
-    "body{margin:0 auto;padding:0 12px 16px;max-width:46em;font:16px/1.5 "
-    "sans-serif;overflow-wrap:anywhere}p{margin:0;padding:10px 0;border-bottom:1px solid "
-    "#ddd}small{color:#555}.h{border-bottom:2px solid #999}.n a{display:inline-block;padding:10px "
-    "16px 10px 0}.e{color:#b00}";
+    "body{margin:0 auto;padding:0 12px 16px;max-width:46em;font:16px/1.5 sans-serif;"
+    "overflow-wrap:anywhere}"
+    "p{margin:0;padding:10px 0;border-bottom:1px solid #ddd}"
+    "small{color:#555}"
+    ".h{border-bottom:2px solid #999;margin-bottom:8px}"
+    ".n a{display:inline-block;padding:10px 16px 10px 0}"
+    ".e{color:#b00}";
 const std::string_view CPageStyle::kModernPolicy =
-    "default-src 'none'; style-src 'sha256-vAXF2TsbpaFBzoXVnClyBgWnD7L3EY7vqiL8+Vj1pV0='";
+    "default-src 'none'; style-src 'sha256-1b8Zm1rHSInH0POaJIua3cPi4HE3AAfptiRDBiDjCe8='";
 
 CPageStyle::CPageStyle(const CSetting& setting, std::string_view settingText,
                        std::string_view passText)
