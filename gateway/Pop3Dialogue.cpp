@@ -98,7 +98,7 @@ void CPop3Dialogue::RunListPage(const CRequestRoute& route, int count) {
     bool useTop = true;
     // A later page starts at the message its address names, kept within the mailbox.
     const int from = std::clamp(route.listFrom, 1, std::max(count, 1));
-    const int first = !route.paged || count == 0 ? 0 : newestFirst ? count - from : from - 1;
+    const int first = !route.paged || count <= 0 ? 0 : newestFirst ? count - from : from - 1;
     int i = first;
     for (; i < count && list.WantsMore(); ++i) {
         if (DeadlineNear()) {
@@ -117,8 +117,10 @@ void CPop3Dialogue::RunListPage(const CRequestRoute& route, int count) {
     if (list.Listed() == 0) {
         m_page.Append(CListPage::kEmptyText);
     }
+    // The next page goes on where this one stopped, if it got anywhere.
+    const bool more = i < count && i > first;
     m_chunk.clear();
-    list.AppendPaging(m_chunk, i < count ? (newestFirst ? count - i : i + 1) : 0, first <= 0);
+    list.AppendPaging(m_chunk, more ? (newestFirst ? count - i : i + 1) : 0, first <= 0);
     m_page.Append(m_chunk);
 }
 

@@ -335,6 +335,7 @@ struct PagingCase {
     std::vector<int> asked;    // the TOPs, in order
     std::string links;         // the page's links, each after "001pw", in order
     const char* skipped = "";  // subjects (one letter a message) the filter leaves out
+    int listCount = 2;         // MAIL_LIST_COUNT
 };
 
 class GatewayPagingTest : public GatewayModernTest,
@@ -343,7 +344,7 @@ class GatewayPagingTest : public GatewayModernTest,
 TEST_P(GatewayPagingTest, ContinuesWhereThePageStopped) {
     const PagingCase& c = GetParam();
     m_settings[1].MAIL_LIST_ORDER = c.order;
-    m_settings[1].MAIL_LIST_COUNT = 2;
+    m_settings[1].MAIL_LIST_COUNT = c.listCount;
     m_settings[1].FILTER_TYPE = 2;
     m_settings[1].FILTER2 = "x";
     Script script = Login(c.stat);
@@ -375,6 +376,9 @@ INSTANTIATE_TEST_SUITE_P(
         PagingCase{"ZeroIsTheFirstPage", 0, "toplist0", 5, {1, 2}, "mail001 mail002 toplist3"},
         PagingCase{"NegativeIsTheFirstPage", 0, "toplist-7", 5, {1, 2}, "mail001 mail002 toplist3"},
         PagingCase{"EmptyMailbox", 0, "toplist3", 0, {}, ""},
+        PagingCase{"NegativeCount", 1, "toplist3", -3, {}, ""},
+        // A page that can list nothing does not link to itself as the next one.
+        PagingCase{"ListCountZeroHasNoNext", 0, "toplist", 5, {}, "", "", 0},
         PagingCase{"FilterSkipsAndTheNextLinkFollows",
                    0,
                    "toplist",
