@@ -30,4 +30,5 @@ inline constexpr int IDC_START = 1020;
 inline constexpr int IDC_STOP = 1021;
 inline constexpr int IDC_LINK = 1022;
 inline constexpr int IDC_LIST_ORDER = 1023;  // MAIL_LIST_ORDER
-inline constexpr int IDC_SIGN_IN = 1024;     // OAuth 2.0 sign-in of the selected setting
+inline constexpr int IDC_PAGE_STYLE = 1024;  // MAIL_PAGE_STYLE
+inline constexpr int IDC_SIGN_IN = 1025;     // OAuth 2.0 sign-in of the selected setting

@@ -60,6 +60,8 @@ void CSetting::Load(const CProfile& profile, int settingNumber) {
     MAIL_LIST_COUNT = DecimalValue(get("MAIL_LIST_COUNT", "5"));
     // Files from before the key existed list the oldest first, as they always did.
     MAIL_LIST_ORDER = DecimalValue(get("MAIL_LIST_ORDER", "0"));
+    // Files from before the page style existed keep the classic pages.
+    MAIL_PAGE_STYLE = DecimalValue(get("MAIL_PAGE_STYLE", "0"));
     // Files from before OAuth log in with USER and PASS.
     MAIL_AUTH = DecimalValue(get("MAIL_AUTH", "0"));
     OAUTH_PROVIDER = get("OAUTH_PROVIDER", "");
@@ -78,7 +80,7 @@ bool CSetting::Save(CProfile& profile) const {
     CPassCoder coder;
     // Save order; a new section gets its keys in this order.
     std::vector<std::pair<std::string, std::string>> entries;
-    entries.reserve(24);
+    entries.reserve(25);
     entries.emplace_back("NAME", NAME);
     entries.emplace_back("ENABLE", std::to_string(ENABLE ? 1 : 0));
     entries.emplace_back("FILTER_TYPE", std::to_string(FILTER_TYPE));
@@ -94,6 +96,7 @@ bool CSetting::Save(CProfile& profile) const {
     entries.emplace_back("MAIL_LIMIT_BYTE2", std::to_string(MAIL_LIMIT_BYTE2));
     entries.emplace_back("MAIL_LIST_COUNT", std::to_string(MAIL_LIST_COUNT));
     entries.emplace_back("MAIL_LIST_ORDER", std::to_string(MAIL_LIST_ORDER));
+    entries.emplace_back("MAIL_PAGE_STYLE", std::to_string(MAIL_PAGE_STYLE));
     // The OAuth keys go into the file only once they are used, so that the file of a
     // setting that never signs in with OAuth stays as it always was; once there, they
     // are written on every save, so a change back to USER and PASS is kept too.

@@ -50,6 +50,11 @@ public:
     static constexpr int kListOldestFirst = 0;
     static constexpr int kListNewestFirst = 1;
 
+    // MAIL_PAGE_STYLE: the classic pages, or pages laid out for a phone and a desktop
+    // browser (sender and date on each row, the message's header, paging). Any other
+    // value reads as the classic pages.
+    static constexpr int kPageClassic = 0;
+    static constexpr int kPageModern = 1;
     // MAIL_AUTH: how the dialogue logs in. Any other value reads as USER and PASS.
     static constexpr int kAuthPassword = 0;  // USER and PASS
     static constexpr int kAuthOAuth = 1;     // AUTH XOAUTH2 with an OAuth 2.0 access token
@@ -77,6 +82,9 @@ public:
     int MAIL_LIMIT_BYTE2 = 80;
     int MAIL_LIST_COUNT = 5;
     int MAIL_LIST_ORDER = kListOldestFirst;
+    int MAIL_PAGE_STYLE = kPageClassic;
+
+    bool ModernPages() const { return MAIL_PAGE_STYLE == kPageModern; }
     // OAuth 2.0 sign-in, used when MAIL_AUTH is kAuthOAuth. OAUTH_PROVIDER is
     // "microsoft", "google" or "custom"; the presets fill in the addresses and the
     // scope, custom takes them from the OAUTH_*_URL keys and OAUTH_SCOPE. The client

@@ -77,6 +77,8 @@ const std::vector<KeyInfo>& KeyTable() {
         NumberKey("MAIL_LIST_COUNT", 0, CSetting::kMaxListCount, &CSetting::MAIL_LIST_COUNT),
         NumberKey("MAIL_LIST_ORDER", CSetting::kListOldestFirst, CSetting::kListNewestFirst,
                   &CSetting::MAIL_LIST_ORDER),
+        NumberKey("MAIL_PAGE_STYLE", CSetting::kPageClassic, CSetting::kPageModern,
+                  &CSetting::MAIL_PAGE_STYLE),
         NumberKey("MAIL_AUTH", CSetting::kAuthPassword, CSetting::kAuthOAuth, &CSetting::MAIL_AUTH),
         TextKey("OAUTH_PROVIDER", Kind::Provider, CSetting::kOAuthTextBytes,
                 &CSetting::OAUTH_PROVIDER),

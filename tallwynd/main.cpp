@@ -431,6 +431,7 @@ int main(int argc, char** argv) {
     set->footer("Keys: " + keys +
                 "\nFlags take 0 or 1; FILTER_TYPE 0 (all), 1 (FILTER1 words) or 2 (not FILTER2 "
                 "words);\nMAIL_LIST_ORDER 0 (message 1 first) or 1 (the newest first);\n"
+                "MAIL_PAGE_STYLE 0 (the classic pages) or 1 (pages for phones and PCs);\n"
                 "MAIL_SERVER is HOST[:PORT], pop3://HOST[:PORT], or pop3s://HOST[:PORT] for "
                 "TLS\n(port 995 unless given). Values are UTF-8 and stored as Shift_JIS.\n"
                 "MAIL_AUTH 1 logs in with OAuth 2.0 (AUTH XOAUTH2): OAUTH_PROVIDER microsoft\n"

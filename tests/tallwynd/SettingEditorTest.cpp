@@ -34,6 +34,8 @@ std::string FieldText(const CSetting& s, std::string_view key) {
         return std::to_string(s.MAIL_LIST_COUNT);
     if (key == "MAIL_LIST_ORDER")
         return std::to_string(s.MAIL_LIST_ORDER);
+    if (key == "MAIL_PAGE_STYLE")
+        return std::to_string(s.MAIL_PAGE_STYLE);
     if (key == "NAME")
         return s.NAME;
     if (key == "FILTER1")
@@ -101,6 +103,9 @@ INSTANTIATE_TEST_SUITE_P(
         SetRow{"ListCountNegativeRefused", "MAIL_LIST_COUNT", "-1", false, ""},
         SetRow{"NewestFirst", "MAIL_LIST_ORDER", "1", true, "1"},
         SetRow{"ListOrderTwoRefused", "MAIL_LIST_ORDER", "2", false, ""},
+        SetRow{"ModernPages", "MAIL_PAGE_STYLE", "1", true, "1"},
+        SetRow{"PageStyleTwoRefused", "MAIL_PAGE_STYLE", "2", false, ""},
+        SetRow{"PageStyleNegativeRefused", "MAIL_PAGE_STYLE", "-1", false, ""},
         SetRow{"OAuthLogin", "MAIL_AUTH", "1", true, "1"},
         SetRow{"AuthTwoRefused", "MAIL_AUTH", "2", false, ""},
         SetRow{"ProviderMicrosoft", "OAUTH_PROVIDER", "microsoft", true, "microsoft"},
