@@ -180,11 +180,16 @@ class OAuthTest(unittest.TestCase):
 
     def test_8_revoked_refresh_token_asks_for_a_new_sign_in(self):
         self.auth.revoke_refresh_tokens()
+        write_settings(self.file, 2, MAIL_PAGE_STYLE="1")
         self.start_server()
         page, line = self.server.page_and_log_line("/001pwtoplist")
         self.assertEqual(page, HEAD)
         self.assertIn('reason="oauth: invalid_grant"', line)
         self.assertIn("setting 1 must sign in again", self.show(1))
+        # The modern page says that the login failed.
+        refused = "ユーザ名またはパスワードが違います。".encode("cp932")
+        page = self.server.page("/002pwtoplist")
+        self.assertTrue(page.endswith(b"<P CLASS=e>" + refused + b"</P>" + FOOTER), page[-200:])
         # The next request does not ask the provider again.
         refreshes = self.auth.counts["refresh"]
         page, line = self.server.page_and_log_line("/001pwtoplist")
