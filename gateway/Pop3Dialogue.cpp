@@ -125,8 +125,11 @@ void CPop3Dialogue::Login() {
 }
 
 std::chrono::steady_clock::time_point CPop3Dialogue::TokenDeadline() const {
-    return m_deadline.value_or(std::chrono::steady_clock::now() +
-                               std::chrono::milliseconds(m_timeoutMs));
+    // Getting a token is one wait like any other: one time-out at most, and never
+    // beyond the request's own end.
+    const auto oneTimeout =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(m_timeoutMs);
+    return m_deadline ? std::min(*m_deadline, oneTimeout) : oneTimeout;
 }
 
 void CPop3Dialogue::LoginWithToken() {

@@ -48,6 +48,7 @@ class OAuthFixture:
         self.poll_times = []
         self.requests = []  # (path, form) of every POST, for checks of what was sent
         self.token_reply = None  # when set: (status, body bytes) for every /token
+        self.token_delay = 0.0   # when set: /token waits this long, then refuses
         self.server = None
         self.thread = None
 
@@ -171,6 +172,11 @@ class OAuthFixture:
                 self.wfile.write(body)
 
             def do_POST(self):
+                if self.path == "/token" and fixture.token_delay:
+                    # Too late for the client, and no token spent on it.
+                    time.sleep(fixture.token_delay)
+                    self._send(503, b'{"error": "temporarily_unavailable"}')
+                    return
                 length = int(self.headers.get("Content-Length", "0"))
                 form = dict(urllib.parse.parse_qsl(self.rfile.read(length).decode()))
                 status, body = fixture._post(urllib.parse.urlsplit(self.path).path, form)

@@ -63,10 +63,10 @@ class OAuthTest(unittest.TestCase):
         cls.server = None
 
     @classmethod
-    def start_server(cls):
+    def start_server(cls, extra=()):
         if cls.server:
             cls.server.stop()
-        cls.server = Server(cls.file, os.path.join(cls.dir, "log"))
+        cls.server = Server(cls.file, os.path.join(cls.dir, "log"), extra=extra)
         cls.addClassCleanup(cls.server.stop)
 
     def show(self, number: int) -> str:
@@ -175,6 +175,13 @@ class OAuthTest(unittest.TestCase):
                 self.assertIn(' reason="oauth: ', line)
                 self.assertIn(reason, line)
         self.auth.token_reply = None
+        with self.subTest("slower than the time-out"):
+            self.auth.token_delay = 3
+            self.start_server(extra=["--timeout", "0.5"])
+            page, line = self.server.page_and_log_line("/001pwtoplist")
+            self.auth.token_delay = 0
+            self.assertEqual(page, HEAD)
+            self.assertIn('reason="oauth: token endpoint unreachable: ', line)
         self.start_server()
         self.assertTrue(self.server.page("/001pwtoplist").endswith(FOOTER))
 
