@@ -15,9 +15,10 @@ class CSetting;
 struct CRequestRoute;
 
 // The client side of one POP3 session behind one page request: connect to the
-// setting's MAIL_SERVER, USER, PASS, STAT, the page's TOPs or RETRs, QUIT, then the
-// page footer. Messages are never deleted, and the list page leaves them unread. A
-// fresh session serves every request.
+// setting's MAIL_SERVER, USER and PASS (or, for a setting with MAIL_AUTH=1, CAPA and
+// AUTH XOAUTH2 with an access token from the token source), STAT, the page's TOPs or
+// RETRs, QUIT, then the page footer. Messages are never deleted, and the list page
+// leaves them unread. A fresh session serves every request.
 class CPop3Dialogue {
 public:
     // POP3 reply lines are read into a buffer of this size.
