@@ -248,49 +248,49 @@ void CListenSocket::Serve(const CAcceptedConnection& connection) {
         return;
     }
     record.page = "refused";
-    {
-        CBlockingSocket browser(handle.Get());
-        // The head, and the TLS handshake before it, have one time-out in all: a
-        // client sending a byte now and then must not restart the clock with each one.
-        browser.SetDeadline(start + std::chrono::milliseconds(m_timeoutMs));
-        try {
-            if (connection.https &&
-                (m_tlsContext == nullptr || browser.AcceptTls(*m_tlsContext, m_timeoutMs) != 0)) {
-                throw CMyException(ERR_RECEIVE);
-            }
-            CRequestHead head;
-            if (!ReadRequestHead(browser, m_timeoutMs, head)) {
-                record.refusal = "head too large";
-            } else {
-                if (viaProxy) {
-                    if (const auto forwarded =
-                            m_proxies.ClientOf(head.XForwardedFor(), head.Forwarded())) {
-                        client = *forwarded;
-                        record.proxy = record.client;
-                        record.client = CTrustedProxies::Format(client);
-                    }
-                    if (!Admitted(client, record, start)) {
-                        return;
-                    }
-                }
-                const auto deadline =
-                    start + std::chrono::milliseconds(m_timeoutMs) * kRequestTimeouts;
-                browser.SetDeadline(deadline);
-                HandleRequest(head.RequestLine().c_str(), browser, record, deadline, client);
-            }
-        } catch (const CMyException& e) {
-            // The handshake, reading the head or sending the page head failed: the
-            // request is dropped.
-            record.errorCode = e.m_nCode;
-            record.errorText = e.GetErrorMessage();
-            record.detail = browser.LastErrorDetail();
+    CBlockingSocket browser(handle.Get());
+    // The head, and the TLS handshake before it, have one time-out in all: a
+    // client sending a byte now and then must not restart the clock with each one.
+    browser.SetDeadline(start + std::chrono::milliseconds(m_timeoutMs));
+    try {
+        if (connection.https &&
+            (m_tlsContext == nullptr || browser.AcceptTls(*m_tlsContext, m_timeoutMs) != 0)) {
+            throw CMyException(ERR_RECEIVE);
         }
+        CRequestHead head;
+        if (!ReadRequestHead(browser, m_timeoutMs, head)) {
+            record.refusal = "head too large";
+        } else {
+            if (viaProxy) {
+                if (const auto forwarded =
+                        m_proxies.ClientOf(head.XForwardedFor(), head.Forwarded())) {
+                    client = *forwarded;
+                    record.proxy = record.client;
+                    record.client = CTrustedProxies::Format(client);
+                }
+                if (!Admitted(client, record, start)) {
+                    return;
+                }
+            }
+            const auto deadline = start + std::chrono::milliseconds(m_timeoutMs) * kRequestTimeouts;
+            browser.SetDeadline(deadline);
+            HandleRequest(head.RequestLine().c_str(), browser, record, deadline, client);
+        }
+    } catch (const CMyException& e) {
+        // The handshake, reading the head or sending the page head failed: the
+        // request is dropped.
+        record.errorCode = e.m_nCode;
+        record.errorText = e.GetErrorMessage();
+        record.detail = browser.LastErrorDetail();
     }
     record.milliseconds =
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
     if (m_onServed) {
         m_onServed(record);
     }
+    // Over HTTPS the close notification, not the close, tells the browser that the
+    // page is whole.
+    browser.EndTls();
 }
 
 void CListenSocket::HandleRequest(const char* requestLine, CBlockingSocket& browser) {

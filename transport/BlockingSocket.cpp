@@ -479,6 +479,13 @@ void CBlockingSocket::DropTls() {
     m_tls.reset();
 }
 
+void CBlockingSocket::EndTls() {
+    if (m_tls && m_hSocket != kNoHandle) {
+        m_tls->Shutdown();
+    }
+    DropTls();
+}
+
 int CBlockingSocket::Close() {
     if (m_tls && m_hSocket != kNoHandle) {
         m_tls->Shutdown();

@@ -90,6 +90,9 @@ public:
     // Closes the handle. Over TLS the close notification goes first when the socket
     // takes it at once; Close never waits for the peer.
     int Close();
+    // Over TLS, ends the session as Close does but leaves the handle open, for its
+    // owner to close; harmless on a plain stream.
+    void EndTls();
 
     int m_hSocket;
 
