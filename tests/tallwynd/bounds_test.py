@@ -198,7 +198,8 @@ class ThrottleTest(unittest.TestCase):
         rows = [("direct", [], "127.0.0.1", lambda i: "", "127.0.0.2", "",
                  "client=127.0.0.1:", "client=127.0.0.2:"),
                 # What the guesser writes itself, left of the proxy's entry, changes nothing.
-                ("through a trusted proxy", ["--trusted-proxy", "127.0.0.0/8"], "127.0.0.1",
+                ("through a trusted proxy", ["--trusted-proxy", "::1", "--trusted-proxy", "127.0.0.0/8"],
+                 "127.0.0.1",
                  lambda i: xff.format(f"10.9.9.{i}, 203.0.113.5"), "127.0.0.1",
                  xff.format("203.0.113.6"), "client=203.0.113.5 via=127.0.0.1:",
                  "client=203.0.113.6 via=127.0.0.1:"),
