@@ -393,7 +393,8 @@ int ServeCommand(const std::string& path, const CServeOptions& options) {
 int main(int argc, char** argv) {
     CLI::App app(
         "Serves the mail of two POP3 mailboxes as plain web pages, without a window.\n"
-        "Without a command it serves until SIGINT or SIGTERM.",
+        "Without a command it serves until SIGINT or SIGTERM; SIGHUP reads the HTTPS\n"
+        "certificate and key again.",
         "tallwynd");
     app.set_version_flag("--version", "tallwynd " TALLWYN_VERSION);
     app.footer(
