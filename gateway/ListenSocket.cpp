@@ -113,6 +113,13 @@ int MakeSocket(int port, const char* address, int& fd) {
     return 0;
 }
 
+void CloseHandle(int& fd) {
+    if (fd >= 0) {
+        ::close(fd);
+        fd = -1;
+    }
+}
+
 int ListenOn(int fd, int backlog) {
     if (fd < 0) {
         return EBADF;
@@ -143,14 +150,12 @@ CListenSocket::~CListenSocket() {
 
 int CListenSocket::Create(int port, const char* address) {
     // A new Create never leaves an earlier socket behind.
-    Close();
+    CloseHandle(m_hSocket);
     return MakeSocket(port, address, m_hSocket);
 }
 
 int CListenSocket::CreateHttps(int port, const char* address, const CTlsServerContext& context) {
-    if (m_hHttpsSocket >= 0) {
-        ::close(m_hHttpsSocket);
-    }
+    CloseHandle(m_hHttpsSocket);
     m_tlsContext = &context;
     return MakeSocket(port, address, m_hHttpsSocket);
 }
@@ -164,12 +169,8 @@ int CListenSocket::ListenHttps(int backlog) {
 }
 
 void CListenSocket::Close() {
-    for (int* fd : {&m_hSocket, &m_hHttpsSocket}) {
-        if (*fd >= 0) {
-            ::close(*fd);
-            *fd = -1;
-        }
-    }
+    CloseHandle(m_hSocket);
+    CloseHandle(m_hHttpsSocket);
 }
 
 int CListenSocket::Port() const {
