@@ -10,6 +10,7 @@
 #include <optional>
 #include <string_view>
 
+#include "gateway/PageStyle.h"
 #include "gateway/PageWriter.h"
 #include "gateway/Pop3Dialogue.h"
 #include "gateway/RequestHead.h"
@@ -20,21 +21,9 @@
 
 namespace {
 
-// Goes before the page head of every accepted request: browsers refuse a bare answer on
-// any port but 80, and the page must declare its character set.
-constexpr std::string_view kHttpHead =
-    "HTTP/1.0 200 OK\r\n"
-    "Content-Type: text/html; charset=Shift_JIS\r\n"
-    "Cache-Control: no-store\r\n"
-    "Content-Security-Policy: default-src 'none'\r\n"
-    "Referrer-Policy: no-referrer\r\n"
-    "X-Content-Type-Options: nosniff\r\n"
-    "Connection: close\r\n"
-    "\r\n";
 // Over HTTPS, one more field of the HTTP head: browsers that have seen the page over
 // HTTPS then never ask for it in plain text again, for a year.
 constexpr std::string_view kHstsField = "Strict-Transport-Security: max-age=31536000\r\n";
-constexpr std::string_view kPageHead = "<HTML><HEAD><TITLE>Ravenquill</TITLE></HEAD><BODY>";
 
 using Clock = CRefusalThrottle::Clock;
 
@@ -323,13 +312,13 @@ void CListenSocket::HandleRequest(const char* requestLine, CBlockingSocket& brow
     CPageWriter page(browser, m_timeoutMs);
     // The HTTP head and the page head go out at once, in one chunk, before the mail
     // server is contacted. A failure here ends the request in OnAccept.
-    std::string head;
-    head.reserve(kHttpHead.size() + kHstsField.size() + kPageHead.size());
-    head += kHttpHead;
+    const CPageStyle style(setting, route.settingText, route.passText);
+    std::string head(style.HttpHead());
     if (browser.IsTls()) {
         head.insert(head.size() - 2, kHstsField);  // before the empty line
     }
-    head += kPageHead;
+    head += route.page == CRequestRoute::kList ? style.ListHead(route.paged ? route.listFrom : 0)
+                                               : style.MailHead(route.messageNumber);
     try {
         page.Send(head);
     } catch (const CMyException&) {
@@ -347,8 +336,19 @@ void CListenSocket::HandleRequest(const char* requestLine, CBlockingSocket& brow
         record.errorCode = e.m_nCode;
         record.errorText = e.GetErrorMessage();
         record.detail = dialogue.FailureDetail();
+        // The modern page says what failed, in the words of the failure's message, and
+        // ends as a page does; the detail stays in the log.
+        std::string end;
+        if (style.Modern()) {
+            style.AppendFailure(end, record.errorText);
+            end += CPop3Dialogue::kPageFooter;
+        }
         try {
-            page.Flush();
+            if (end.empty()) {
+                page.Flush();
+            } else {
+                page.Send(end);
+            }
         } catch (const CMyException&) {
             page.Discard();
         }

@@ -42,7 +42,7 @@ void CPop3Dialogue::Run(const CRequestRoute& route) {
     if (route.page == CRequestRoute::kList) {
         RunListPage(route, count);
     } else {
-        RunMailPage(route.messageNumber);
+        RunMailPage(route, count);
     }
     Quit();
     m_page.Send(kPageFooter);
@@ -96,7 +96,11 @@ void CPop3Dialogue::RunListPage(const CRequestRoute& route, int count) {
     // server that refuses it for a message it can RETR does not know it, and is asked
     // with RETR for the rest of the page.
     bool useTop = true;
-    for (int i = 0; i < count && list.WantsMore(); ++i) {
+    // A later page starts at the message its address names, kept within the mailbox.
+    const int from = std::clamp(route.listFrom, 1, std::max(count, 1));
+    const int first = !route.paged || count <= 0 ? 0 : newestFirst ? count - from : from - 1;
+    int i = first;
+    for (; i < count && list.WantsMore(); ++i) {
         if (DeadlineNear()) {
             break;
         }
@@ -113,6 +117,11 @@ void CPop3Dialogue::RunListPage(const CRequestRoute& route, int count) {
     if (list.Listed() == 0) {
         m_page.Append(CListPage::kEmptyText);
     }
+    // The next page goes on where this one stopped, if it got anywhere.
+    const bool more = i < count && i > first;
+    m_chunk.clear();
+    list.AppendPaging(m_chunk, more ? (newestFirst ? count - i : i + 1) : 0, first <= 0);
+    m_page.Append(m_chunk);
 }
 
 bool CPop3Dialogue::ReadListAnswer(CListPage& list, int number, std::string_view command) {
@@ -131,8 +140,10 @@ bool CPop3Dialogue::ReadListAnswer(CListPage& list, int number, std::string_view
     return !refused;
 }
 
-void CPop3Dialogue::RunMailPage(int messageNumber) {
+void CPop3Dialogue::RunMailPage(const CRequestRoute& route, int count) {
+    const int messageNumber = route.messageNumber;
     CMailPage mail(m_setting);
+    mail.SetLinks(route.settingText, route.passText, messageNumber, count);
     Command("RETR " + std::to_string(messageNumber) + "\r\n");
     for (;;) {
         m_chunk.clear();

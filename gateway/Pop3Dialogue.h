@@ -55,7 +55,7 @@ private:
     // Sends command (TOP or RETR of message number) and feeds its answer to list.
     // False when the server refused it ("-ERR"); then no further line is read.
     bool ReadListAnswer(CListPage& list, int number, std::string_view command);
-    void RunMailPage(int messageNumber);
+    void RunMailPage(const CRequestRoute& route, int count);
     void Quit();
     bool DeadlineNear() const;
 
