@@ -10,6 +10,7 @@
 #include "gateway/MailServerAddress.h"
 #include "gateway/PageWriter.h"
 #include "gateway/RequestRoute.h"
+#include "mime/Ascii.h"
 #include "mime/DecimalValue.h"
 #include "settings/Setting.h"
 #include "transport/MyException.h"
@@ -35,26 +36,21 @@ std::string Base64(std::string_view bytes) {
 
 // Whether a "SASL m1 m2 ..." capability line names XOAUTH2, in any letter case.
 bool NamesXoauth2(std::string_view line) {
-    std::string upper(line);
-    for (char& c : upper) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
-    if (!upper.starts_with("SASL ")) {
+    line = TrimmedOf(line, " \r\n");
+    if (!StartsWithNoCase(line, "SASL ")) {
         return false;
     }
-    for (std::size_t at = upper.find("XOAUTH2"); at != std::string::npos;
-         at = upper.find("XOAUTH2", at + 1)) {
-        const char before = upper[at - 1];
-        const std::size_t after = at + 7;
-        const bool endsWord = after >= upper.size() || upper[after] == ' ' ||
-                              upper[after] == '\r' || upper[after] == '\n';
-        if (before == ' ' && endsWord) {
+    line.remove_prefix(5);
+    for (;;) {
+        const std::size_t space = line.find(' ');
+        if (EqualsNoCase(line.substr(0, space), "XOAUTH2")) {
             return true;
         }
+        if (space == std::string_view::npos) {
+            return false;
+        }
+        line.remove_prefix(space + 1);
     }
-    return false;
 }
 
 }  // namespace
