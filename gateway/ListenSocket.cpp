@@ -231,24 +231,32 @@ void CListenSocket::HandleRequest(const char* requestLine, CBlockingSocket& brow
         }
         return;
     }
+    const bool download = route.page == CRequestRoute::kAttachment;
     record.page = route.page == CRequestRoute::kList
                       ? "toplist"
                       : "mail " + std::to_string(route.messageNumber);
+    if (download) {
+        record.page += " part " + std::to_string(route.part);
+    }
     // The request's own copy: the owner may change its table between requests.
     const CSetting setting = m_settings[static_cast<std::size_t>(route.settingNumber)];
 
     CPageWriter page(browser, m_timeoutMs);
     // The HTTP head and the page head go out at once, in one chunk, before the mail
-    // server is contacted. A failure here ends the request in OnAccept.
+    // server is contacted. A failure here ends the request in OnAccept. A download's
+    // head says what the part is, so it waits for the part.
     const CPageStyle style(setting, route.settingText, route.passText);
-    std::string head(style.HttpHead());
-    head += route.page == CRequestRoute::kList ? style.ListHead(route.paged ? route.listFrom : 0)
-                                               : style.MailHead(route.messageNumber);
-    try {
-        page.Send(head);
-    } catch (const CMyException&) {
-        record.bytesSent = page.BytesSent();
-        throw;
+    if (!download) {
+        std::string head(style.HttpHead());
+        head += route.page == CRequestRoute::kList
+                    ? style.ListHead(route.paged ? route.listFrom : 0)
+                    : style.MailHead(route.messageNumber);
+        try {
+            page.Send(head);
+        } catch (const CMyException&) {
+            record.bytesSent = page.BytesSent();
+            throw;
+        }
     }
 
     CPop3Dialogue dialogue(setting, page, m_timeoutMs);
@@ -264,7 +272,7 @@ void CListenSocket::HandleRequest(const char* requestLine, CBlockingSocket& brow
         // The modern page says what failed, in the words of the failure's message, and
         // ends as a page does; the detail stays in the log.
         std::string end;
-        if (style.Modern()) {
+        if (style.Modern() && !download) {
             style.AppendFailure(end, record.errorText);
             end += CPop3Dialogue::kPageFooter;
         }
@@ -277,6 +285,10 @@ void CListenSocket::HandleRequest(const char* requestLine, CBlockingSocket& brow
         } catch (const CMyException&) {
             page.Discard();
         }
+    }
+    if (download && !dialogue.AttachmentFound() && record.errorCode == 0) {
+        // No such part, or one that is no file: refused like any other address.
+        record.refusal = "no such part";
     }
     record.bytesSent = page.BytesSent();
 }

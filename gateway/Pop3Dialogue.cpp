@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "gateway/AttachmentReader.h"
 #include "gateway/ListPage.h"
 #include "gateway/MailPage.h"
 #include "gateway/MailServerAddress.h"
@@ -39,6 +40,13 @@ void CPop3Dialogue::Run(const CRequestRoute& route) {
     Connect();
     Login();
     const int count = Count();
+    if (route.page == CRequestRoute::kAttachment) {
+        // A download has no footer; what is left of the message stays unread.
+        RunAttachment(route);
+        Quit();
+        m_mail.Close();
+        return;
+    }
     if (route.page == CRequestRoute::kList) {
         RunListPage(route, count);
     } else {
@@ -160,6 +168,42 @@ void CPop3Dialogue::RunMailPage(const CRequestRoute& route, int count) {
             Command("RETR " + std::to_string(messageNumber) + "\r\n");
         }
     }
+}
+
+void CPop3Dialogue::RunAttachment(const CRequestRoute& route) {
+    CAttachmentReader reader(route.part);
+    Command("RETR " + std::to_string(route.messageNumber) + "\r\n");
+    std::string out;
+    bool lineStart = true;
+    for (;;) {
+        const std::string_view piece = ReadPiece();
+        const CAttachmentReader::Step step = reader.FeedPiece(piece, lineStart, out);
+        lineStart = piece.back() == '\n';
+        if (step == CAttachmentReader::kNotFound) {
+            throw CMyException(ERR_RETRIEVE);
+        }
+        m_attachmentFound = reader.Found();
+        if (step == CAttachmentReader::kDone) {
+            break;
+        }
+        // Sent when enough is gathered, or before waiting for the mail server.
+        if (out.size() >= kDownloadChunk || (!out.empty() && !m_mail.HasBufferedLine())) {
+            m_page.Send(out);
+            out.clear();
+        }
+    }
+    if (!out.empty()) {
+        m_page.Send(out);
+    }
+}
+
+std::string_view CPop3Dialogue::ReadPiece() {
+    char* buffer = m_reply.data();
+    const int n = m_mail.ReceiveUntil(buffer, kReplyBufferSize, 0, m_timeoutMs, '\n');
+    if (n <= 0) {
+        throw CMyException(ERR_NO_RESPONSE);
+    }
+    return std::string_view(buffer, static_cast<std::size_t>(n));
 }
 
 void CPop3Dialogue::Quit() {

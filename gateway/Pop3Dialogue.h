@@ -21,6 +21,9 @@ class CPop3Dialogue {
 public:
     // POP3 reply lines are read into a buffer of this size.
     static constexpr int kReplyBufferSize = 65536;
+    // An attachment goes to the browser in pieces of about this size, or sooner when
+    // the mail server keeps us waiting.
+    static constexpr std::size_t kDownloadChunk = 64 * 1024;
 
     // "<BR><BR><B>By Orrinwick</B></BODY></HTML>": sent only after a clean QUIT exchange.
     static constexpr std::string_view kPageFooter = "<BR><BR><B>By Orrinwick</B></BODY></HTML>";
@@ -39,8 +42,12 @@ public:
     void SetDeadline(std::chrono::steady_clock::time_point deadline);
 
     // Runs the whole dialogue and writes the page body and footer for route (a list or
-    // single-mail request). Raises CMyException; the page then stays cut where it was.
+    // single-mail request), or an attachment's download with its HTTP head. Raises
+    // CMyException; the page then stays cut where it was.
     void Run(const CRequestRoute& route);
+    // After Run for an attachment: whether its part was there. When it was not, nothing
+    // went to the browser, and it gets an empty answer.
+    bool AttachmentFound() const { return m_attachmentFound; }
 
     // After Run raised: why, in words, when the mail-server connection says more than
     // the failure code ("certificate verify failed: ...", "nothing received for 30000
@@ -56,6 +63,7 @@ private:
     // False when the server refused it ("-ERR"); then no further line is read.
     bool ReadListAnswer(CListPage& list, int number, std::string_view command);
     void RunMailPage(const CRequestRoute& route, int count);
+    void RunAttachment(const CRequestRoute& route);
     void Quit();
     bool DeadlineNear() const;
 
@@ -68,6 +76,9 @@ private:
     std::string_view ReadLine();
     // ReadLine for a line that must come: an empty read raises ERR_NO_RESPONSE.
     std::string_view ReadAnswerLine();
+    // Reads a line, or as much of it as the buffer holds: nothing is dropped from a
+    // long line, whose rest comes with the next calls. Raises ERR_NO_RESPONSE.
+    std::string_view ReadPiece();
 
     const CSetting& m_setting;
     CPageWriter& m_page;
@@ -78,4 +89,5 @@ private:
     std::string m_chunk;     // page text made from the current line
     std::string m_detail;    // a failure found before any connection
     std::optional<std::chrono::steady_clock::time_point> m_deadline;
+    bool m_attachmentFound = false;
 };
