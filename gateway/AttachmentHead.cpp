@@ -237,7 +237,7 @@ std::string CAttachmentHead::Disposition() const {
     return value;
 }
 
-std::string CAttachmentHead::HttpHead() const {
+std::string CAttachmentHead::HttpHead(std::string_view extraFields) const {
     std::string head = "HTTP/1.0 200 OK\r\nContent-Type: ";
     head += contentType;
     head += "\r\nContent-Disposition: ";
@@ -247,7 +247,8 @@ std::string CAttachmentHead::HttpHead() const {
     head +=
         "\r\nReferrer-Policy: no-referrer\r\n"
         "X-Content-Type-Options: nosniff\r\n"
-        "Connection: close\r\n"
-        "\r\n";
+        "Connection: close\r\n";
+    head += extraFields;
+    head += "\r\n";
     return head;
 }

@@ -24,8 +24,9 @@ struct CAttachmentHead {
 
     // The head for part, the position-th part of its message.
     static CAttachmentHead For(const CMimePart& part, int position);
-    // The whole HTTP head, ending in its empty line.
-    std::string HttpHead() const;
+    // The whole HTTP head, ending in its empty line; extraFields (each with its CR LF)
+    // go before it.
+    std::string HttpHead(std::string_view extraFields = {}) const;
     // Content-Disposition's value (RFC 6266): an ASCII file name for old browsers and
     // filename*=UTF-8''... with the real one.
     std::string Disposition() const;

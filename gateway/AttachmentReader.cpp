@@ -4,7 +4,8 @@
 #include "gateway/Pop3Lines.h"
 #include "mime/TransferDecoder.h"
 
-CAttachmentReader::CAttachmentReader(int position) : m_position(position), m_reader(*this) {}
+CAttachmentReader::CAttachmentReader(int position, std::string extraFields)
+    : m_position(position), m_extraFields(std::move(extraFields)), m_reader(*this) {}
 
 CAttachmentReader::~CAttachmentReader() = default;
 
@@ -44,7 +45,7 @@ void CAttachmentReader::OnPartBegin(const CMimePart& part) {
         return;
     }
     m_state = kIn;
-    m_out->append(CAttachmentHead::For(part, m_position).HttpHead());
+    m_out->append(CAttachmentHead::For(part, m_position).HttpHead(m_extraFields));
     m_decoder = std::make_unique<CTransferDecoder>(part.encoding);
 }
 

@@ -24,7 +24,8 @@ public:
     };
 
     // position: the part wanted; the message page's attachment links carry it.
-    explicit CAttachmentReader(int position);
+    // extraFields: more fields for the HTTP head, each with its CR LF.
+    explicit CAttachmentReader(int position, std::string extraFields = {});
     ~CAttachmentReader() override;
 
     // Takes a piece of the answer, the status line first. A line longer than the
@@ -47,6 +48,7 @@ private:
     void Take(std::string_view bytes);
 
     int m_position;
+    std::string m_extraFields;
     int m_leaf = 0;
     bool m_statusLine = true;
     State m_state = kBefore;

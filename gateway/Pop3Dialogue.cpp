@@ -171,7 +171,7 @@ void CPop3Dialogue::RunMailPage(const CRequestRoute& route, int count) {
 }
 
 void CPop3Dialogue::RunAttachment(const CRequestRoute& route) {
-    CAttachmentReader reader(route.part);
+    CAttachmentReader reader(route.part, m_downloadFields);
     Command("RETR " + std::to_string(route.messageNumber) + "\r\n");
     std::string out;
     bool lineStart = true;

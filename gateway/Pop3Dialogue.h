@@ -48,6 +48,8 @@ public:
     // After Run for an attachment: whether its part was there. When it was not, nothing
     // went to the browser, and it gets an empty answer.
     bool AttachmentFound() const { return m_attachmentFound; }
+    // Fields the HTTP head of a download carries besides its own, each with its CR LF.
+    void SetDownloadFields(std::string fields) { m_downloadFields = std::move(fields); }
 
     // After Run raised: why, in words, when the mail-server connection says more than
     // the failure code ("certificate verify failed: ...", "nothing received for 30000
@@ -90,4 +92,5 @@ private:
     std::string m_detail;    // a failure found before any connection
     std::optional<std::chrono::steady_clock::time_point> m_deadline;
     bool m_attachmentFound = false;
+    std::string m_downloadFields;
 };
