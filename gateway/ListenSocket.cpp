@@ -263,6 +263,17 @@ void CListenSocket::HandleRequest(const char* requestLine, CBlockingSocket& brow
         throw;
     }
 
+    // The setting's mailbox is ours until the session has said goodbye.
+    std::unique_lock session(m_sessions[static_cast<std::size_t>(route.settingNumber)],
+                             std::defer_lock);
+    if (!session.try_lock_until(deadline - std::chrono::milliseconds(m_timeoutMs) *
+                                               (kRequestTimeouts - kSessionWaitTimeouts))) {
+        record.errorCode = ERR_CONNECT;
+        record.errorText = CMyException(ERR_CONNECT).GetErrorMessage();
+        record.detail = "another request of this setting held its mailbox too long";
+        record.bytesSent = page.BytesSent();
+        return;
+    }
     CPop3Dialogue dialogue(setting, page, m_timeoutMs);
     dialogue.SetDeadline(deadline);
     try {
@@ -273,11 +284,17 @@ void CListenSocket::HandleRequest(const char* requestLine, CBlockingSocket& brow
         record.errorCode = e.m_nCode;
         record.errorText = e.GetErrorMessage();
         record.detail = dialogue.FailureDetail();
+        record.reason = dialogue.FailureReason();
         try {
             page.Flush();
         } catch (const CMyException&) {
             page.Discard();
         }
+        record.bytesSent = page.BytesSent();
+        return;
     }
     record.bytesSent = page.BytesSent();
+    // The page is whole: the browser sees its end now, not after the server's goodbye.
+    browser.ShutdownSend();
+    dialogue.Finish();
 }

@@ -1,12 +1,16 @@
 #include "gateway/Pop3Dialogue.h"
 
 #include <algorithm>
+#include <limits>
+#include <thread>
 
 #include "gateway/ListPage.h"
 #include "gateway/MailPage.h"
 #include "gateway/MailServerAddress.h"
 #include "gateway/PageWriter.h"
+#include "gateway/Pop3Lines.h"
 #include "gateway/RequestRoute.h"
+#include "mime/Ascii.h"
 #include "mime/DecimalValue.h"
 #include "settings/Setting.h"
 #include "transport/MyException.h"
@@ -15,6 +19,46 @@ namespace {
 
 constexpr std::string_view kOk = "+OK";
 constexpr std::string_view kErr = "-ERR";
+
+// TOP's line count for a message that LIST n gave no usable size for: every line.
+constexpr long long kAllLines = std::numeric_limits<int>::max();
+
+// The line count for TOP that reads the whole message of a "+OK n size" answer to
+// LIST n. A message of S octets has at most S/2 lines counted with CR LF and at most S
+// counted with bare LF, as some servers count; more lines than the message has cost
+// nothing. A size of 0, negative, absurd or missing gives kAllLines.
+long long WholeMessageLines(std::string_view listed) {
+    std::string_view rest = TrimmedOf(listed.substr(std::min(listed.size(), kOk.size())), " \t");
+    while (!rest.empty() && rest.front() >= '0' && rest.front() <= '9') {
+        rest.remove_prefix(1);  // the message number
+    }
+    const long long size = DecimalValue(rest);
+    return size > 0 && size < kAllLines ? size : kAllLines;
+}
+
+// A server's reply for the log: bounded, control bytes and bytes beyond ASCII made
+// blanks and question marks, the password (should a server echo it) left out.
+std::string ServerWords(std::string_view reply, std::string_view password) {
+    std::string words(reply.substr(0, CPop3Dialogue::kServerWordsKept));
+    while (!words.empty() && (words.back() == '\n' || words.back() == '\r')) {
+        words.pop_back();
+    }
+    for (char& c : words) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F) {
+            c = ' ';
+        } else if (u >= 0x80) {
+            c = '?';
+        }
+    }
+    if (!password.empty()) {
+        for (std::size_t at = words.find(password); at != std::string::npos;
+             at = words.find(password, at)) {
+            words.replace(at, password.size(), "***");
+        }
+    }
+    return words;
+}
 
 }  // namespace
 
@@ -36,17 +80,69 @@ bool CPop3Dialogue::DeadlineNear() const {
 }
 
 void CPop3Dialogue::Run(const CRequestRoute& route) {
-    Connect();
-    Login();
+    OpenSession(route);
     const int count = Count();
     if (route.page == CRequestRoute::kList) {
         RunListPage(route, count);
     } else {
         RunMailPage(route.messageNumber);
     }
-    Quit();
+    // QUIT goes out before the footer, and its answer is read in Finish, once the
+    // browser has its page: a slow goodbye costs the reader nothing.
+    Queue("QUIT\r\n");
+    SendQueued();
     m_page.Send(kPageFooter);
+}
+
+void CPop3Dialogue::Finish() {
+    try {
+        // Answers still owed before QUIT's: rows asked ahead that the page no longer
+        // needed.
+        while (m_pipeline.Unanswered() > 1) {
+            SkipAnswer();
+        }
+        // The reply's content is not examined.
+        ReadLine();
+    } catch (const CMyException&) {
+        // The page is whole; how the server says goodbye changes nothing.
+    }
     m_mail.Close();
+}
+
+void CPop3Dialogue::OpenSession(const CRequestRoute& route) {
+    for (int attempt = 1;; ++attempt) {
+        m_detail.clear();
+        m_reason.clear();
+        m_inUse = false;
+        Connect();
+        if (Login(route)) {
+            return;
+        }
+        if (!m_inUse || !PauseBeforeRetry(attempt)) {
+            throw CMyException(ERR_LOGIN);
+        }
+        // Another session holds the mailbox (often a phone polling it): a fresh
+        // connection after a pause, as the server may have ended this one.
+        m_mail.Close();
+        m_pipeline.Reset();
+        m_capabilities = {};
+        m_statSent = m_listSent = false;
+    }
+}
+
+bool CPop3Dialogue::PauseBeforeRetry(int attempt) const {
+    const auto pause = std::chrono::milliseconds(std::min(kInUsePauseMs, m_timeoutMs / 2));
+    if (m_deadline) {
+        // A whole session must still fit: the connection, the login and the page.
+        if (std::chrono::steady_clock::now() + pause + 2 * std::chrono::milliseconds(m_timeoutMs) >=
+            *m_deadline) {
+            return false;
+        }
+    } else if (attempt >= kInUseAttempts) {
+        return false;
+    }
+    std::this_thread::sleep_for(pause);
+    return true;
 }
 
 void CPop3Dialogue::Connect() {
@@ -55,6 +151,8 @@ void CPop3Dialogue::Connect() {
         m_detail = "MAIL_SERVER is none of " + std::string(kMailServerForms);
         throw CMyException(ERR_CONNECT);
     }
+    m_host = address->host;
+    m_startTls = address->startTls;
     // A TLS failure (handshake, certificate, host name) fails the connection like any
     // other; LastErrorDetail keeps the reason for the log.
     if (m_mail.Connect(address->host.c_str(), address->port, m_timeoutMs, address->tls) < 0) {
@@ -68,58 +166,199 @@ const std::string& CPop3Dialogue::FailureDetail() const {
     return m_detail.empty() ? m_mail.LastErrorDetail() : m_detail;
 }
 
-void CPop3Dialogue::Login() {
-    Command("USER " + m_setting.MAIL_ACCOUNT + "\r\n");
-    if (!ReadLine().starts_with(kOk)) {
-        throw CMyException(ERR_LOGIN);
+CPop3Capabilities CPop3Dialogue::AskCapabilities() {
+    Queue("CAPA\r\n");
+    CPop3Capabilities capabilities;
+    // A server without CAPA refuses it: it has no extensions.
+    if (!ReadStatusLine().starts_with(kOk)) {
+        return capabilities;
     }
-    Command("PASS " + m_setting.MAIL_PASS + "\r\n");
-    if (!ReadLine().starts_with(kOk)) {
-        throw CMyException(ERR_LOGIN);
+    capabilities.answered = true;
+    std::size_t bytes = 0;
+    for (;;) {
+        std::string_view line = ReadAnswerLine();
+        if (TakeAnswerLine(line)) {
+            break;
+        }
+        bytes += line.size();
+        if (bytes <= kCapabilityBytes) {
+            capabilities.TakeLine(line);
+        }
     }
+    if (bytes > kCapabilityBytes) {
+        // Nothing a real server says is that long: none of it is believed.
+        capabilities = {};
+        capabilities.answered = true;
+    }
+    return capabilities;
+}
+
+void CPop3Dialogue::StartTls() {
+    // Never plain text instead: the password would go out in the clear.
+    if (!m_capabilities.stls) {
+        m_detail = "the server does not offer STLS";
+        throw CMyException(ERR_CONNECT);
+    }
+    Queue("STLS\r\n");
+    const std::string_view reply = ReadStatusLine();
+    if (!reply.starts_with(kOk)) {
+        m_detail = "the server refused STLS: " + ServerWords(reply, m_setting.MAIL_PASS);
+        throw CMyException(ERR_CONNECT);
+    }
+    // Bytes that came with the answer were sent before TLS, by anyone on the way.
+    if (m_mail.HasReadAhead()) {
+        m_detail = "the server sent plain text after its STLS answer";
+        throw CMyException(ERR_CONNECT);
+    }
+    if (m_mail.StartTls(m_host.c_str(), m_timeoutMs) < 0) {
+        throw CMyException(ERR_CONNECT);
+    }
+    // What was said before TLS may have been changed on the way (RFC 2595).
+    m_capabilities = AskCapabilities();
+}
+
+bool CPop3Dialogue::Login(const CRequestRoute& route) {
+    m_capabilities = AskCapabilities();
+    if (m_startTls) {
+        StartTls();
+    }
+    auto enablePipelining = [this] {
+        if (m_capabilities.pipelining) {
+            // Half the send buffer: room for TLS records around the commands.
+            m_pipeline.Enable(static_cast<std::size_t>(m_mail.SendBufferSize() / 2));
+        }
+    };
+    enablePipelining();
+    const bool ahead = m_pipeline.Enabled();
+    // UTF8 is valid only before USER; its answer decides nothing.
+    if (m_capabilities.utf8) {
+        Queue("UTF8\r\n");
+        if (!ahead) {
+            ReadStatusLine();
+        }
+    }
+    Queue("USER " + m_setting.MAIL_ACCOUNT + "\r\n");
+    if (!ahead && !LoginAccepted(ReadStatusLine())) {
+        return false;
+    }
+    Queue("PASS " + m_setting.MAIL_PASS + "\r\n");
+    if (ahead) {
+        // What follows a login goes with it; after a refusal its answers are not read.
+        Queue("STAT\r\n");
+        m_statSent = true;
+        if (route.page != CRequestRoute::kList) {
+            Queue("LIST " + std::to_string(route.messageNumber) + "\r\n");
+            m_listSent = true;
+        }
+        if (m_capabilities.utf8) {
+            ReadStatusLine();
+        }
+        if (!LoginAccepted(ReadStatusLine())) {
+            return false;
+        }
+    }
+    if (!LoginAccepted(ReadStatusLine())) {
+        return false;
+    }
+    // Some servers advertise PIPELINING only after login. The list gains a round trip
+    // per message from it; the single-mail page would only spend the one it saves.
+    if (!ahead && m_capabilities.answered && route.page == CRequestRoute::kList) {
+        m_capabilities = AskCapabilities();
+        enablePipelining();
+    }
+    return true;
+}
+
+bool CPop3Dialogue::LoginAccepted(std::string_view reply) {
+    if (reply.starts_with(kOk)) {
+        return true;
+    }
+    std::string_view code = reply.substr(std::min(reply.size(), kErr.size()));
+    code = TrimmedOf(code, " \t");
+    if (StartsWithNoCase(code, "[IN-USE]")) {
+        m_reason = "mailbox in use";
+        m_inUse = true;
+    } else if (StartsWithNoCase(code, "[LOGIN-DELAY]")) {
+        m_reason = "login delay";
+    }
+    m_detail = "server said: " + ServerWords(reply, m_setting.MAIL_PASS);
+    return false;
 }
 
 int CPop3Dialogue::Count() {
-    Command("STAT\r\n");
-    const std::string_view reply = ReadLine();
+    if (!m_statSent) {
+        Queue("STAT\r\n");
+    }
+    const std::string_view reply = ReadStatusLine();
     if (!reply.starts_with(kOk)) {
         throw CMyException(ERR_RETRIEVE);
     }
     return DecimalValue(reply.substr(kOk.size()));
 }
 
+int CPop3Dialogue::ListNumber(int count, int i) const {
+    const bool newestFirst = m_setting.MAIL_LIST_ORDER == CSetting::kListNewestFirst;
+    return newestFirst ? count - i : i + 1;
+}
+
 void CPop3Dialogue::RunListPage(const CRequestRoute& route, int count) {
     CListPage list(m_setting, route.settingText, route.passText);
-    const bool newestFirst = m_setting.MAIL_LIST_ORDER == CSetting::kListNewestFirst;
     // The list needs headers only, and TOP leaves a message as it was, where a RETR
     // marks it read on many servers (or archives it). TOP is optional in POP3: a
     // server that refuses it for a message it can RETR does not know it, and is asked
     // with RETR for the rest of the page.
     bool useTop = true;
+    int asked = 0;  // the index after the last message asked for
     for (int i = 0; i < count && list.WantsMore(); ++i) {
         if (DeadlineNear()) {
             break;
         }
-        const int number = newestFirst ? count - i : i + 1;
-        const std::string retr = "RETR " + std::to_string(number) + "\r\n";
-        if (!useTop) {
-            ReadListAnswer(list, number, retr);
-        } else if (!ReadListAnswer(list, number, "TOP " + std::to_string(number) + " 0\r\n")) {
-            // Refused by a server without TOP, or the message has vanished since STAT
-            // (then RETR is refused too, and the page keeps asking with TOP).
-            useTop = !ReadListAnswer(list, number, retr);
+        if (asked == i) {
+            asked = QueueListWindow(list, count, i, useTop);
         }
+        const int number = ListNumber(count, i);
+        if (ReadListAnswer(list, number) || !useTop) {
+            continue;
+        }
+        // Refused by a server without TOP, or the message has vanished since STAT
+        // (then RETR is refused too, and the page keeps asking with TOP). The rest of
+        // the window was asked the same way and is asked again.
+        for (; asked > i + 1; --asked) {
+            SkipAnswer();
+        }
+        Queue("RETR " + std::to_string(number) + "\r\n");
+        useTop = !ReadListAnswer(list, number);
     }
     if (list.Listed() == 0) {
         m_page.Append(CListPage::kEmptyText);
     }
 }
 
-bool CPop3Dialogue::ReadListAnswer(CListPage& list, int number, std::string_view command) {
+int CPop3Dialogue::QueueListWindow(const CListPage& list, int count, int i, bool useTop) {
+    // Every message asked for is read, so a window asks for the rows still wanted;
+    // with a filter more, since some will be passed over.
+    const int wanted = std::max(1, m_setting.MAIL_LIST_COUNT - list.Listed());
+    const int window = m_setting.FILTER_TYPE != 0 ? std::max(2 * wanted, kFilteredWindow) : wanted;
+    int end = i;
+    while (end < count && end - i < window) {
+        const std::string number = std::to_string(ListNumber(count, end));
+        const std::string command = useTop ? "TOP " + number + " 0\r\n" : "RETR " + number + "\r\n";
+        if (!m_pipeline.Fits(command.size())) {
+            break;
+        }
+        Queue(command);
+        ++end;
+    }
+    return end;
+}
+
+bool CPop3Dialogue::ReadListAnswer(CListPage& list, int number) {
     list.BeginMessage(number);
-    Command(command);
     m_chunk.clear();
-    const std::string_view status = ReadAnswerLine();
+    const std::string_view status = ReadStatusLine();
+    if (status.empty()) {
+        throw CMyException(ERR_NO_RESPONSE);
+    }
     const bool refused = status.starts_with(kErr);
     bool complete = list.FeedLine(status, m_chunk);
     m_page.Append(m_chunk);
@@ -132,37 +371,86 @@ bool CPop3Dialogue::ReadListAnswer(CListPage& list, int number, std::string_view
 }
 
 void CPop3Dialogue::RunMailPage(int messageNumber) {
+    const std::string number = std::to_string(messageNumber);
+    if (!m_listSent) {
+        Queue("LIST " + number + "\r\n");
+    }
+    // TOP with as many lines as the message may have reads it whole and leaves it
+    // unread, where RETR marks it read (and some servers then never list it again).
+    // A server that refuses LIST n is left to say with RETR whether the message exists.
+    const std::string_view listed = ReadStatusLine();
+    const std::string retr = "RETR " + number + "\r\n";
+    const std::string top =
+        "TOP " + number + " " + std::to_string(WholeMessageLines(listed)) + "\r\n";
+    const bool listOk = listed.starts_with(kOk);
+    if (ReadMail(listOk ? top : retr)) {
+        return;
+    }
+    if (!listOk || !ReadMail(retr)) {
+        throw CMyException(ERR_RETRIEVE);
+    }
+}
+
+bool CPop3Dialogue::ReadMail(const std::string& command) {
     CMailPage mail(m_setting);
-    Command("RETR " + std::to_string(messageNumber) + "\r\n");
+    Queue(command);
+    bool status = true;
     for (;;) {
         m_chunk.clear();
-        const CMailPage::Step step = mail.FeedLine(ReadAnswerLine(), m_chunk);
+        std::string_view line = status ? ReadStatusLine() : ReadAnswerLine();
+        if (line.empty()) {
+            throw CMyException(ERR_NO_RESPONSE);
+        }
+        status = false;
+        const CMailPage::Step step = mail.FeedLine(line, m_chunk);
         if (step == CMailPage::kNotFound) {
-            throw CMyException(ERR_RETRIEVE);
+            return false;
         }
         m_page.Append(m_chunk);
         if (step == CMailPage::kDone) {
-            return;
+            return true;
         }
         if (step == CMailPage::kAgain) {
             // The message's text is its HTML part, which went by before that was known.
-            Command("RETR " + std::to_string(messageNumber) + "\r\n");
+            Queue(command);
+            status = true;
         }
     }
 }
 
-void CPop3Dialogue::Quit() {
-    Command("QUIT\r\n");
-    // The reply's content is not examined.
-    ReadLine();
+void CPop3Dialogue::SkipAnswer() {
+    if (!ReadStatusLine().starts_with(kOk)) {
+        return;
+    }
+    for (;;) {
+        std::string_view line = ReadAnswerLine();
+        if (TakeAnswerLine(line)) {
+            return;
+        }
+    }
 }
 
-void CPop3Dialogue::Command(std::string_view text) {
+void CPop3Dialogue::Queue(std::string_view text) {
+    m_pipeline.Queue(text);
+}
+
+void CPop3Dialogue::SendQueued() {
+    const std::string commands = m_pipeline.TakeQueued();
+    if (commands.empty()) {
+        return;
+    }
     m_page.Flush();
-    m_mail.SendBytes(text.data(), static_cast<int>(text.size()), 0, m_timeoutMs);
+    m_mail.SendBytes(commands.data(), static_cast<int>(commands.size()), 0, m_timeoutMs);
+}
+
+std::string_view CPop3Dialogue::ReadStatusLine() {
+    const std::string_view line = ReadLine();
+    m_pipeline.Answered();
+    return line;
 }
 
 std::string_view CPop3Dialogue::ReadLine() {
+    SendQueued();
     if (!m_mail.HasBufferedLine()) {
         m_page.Flush();
     }
