@@ -1,10 +1,12 @@
 // The gateway end to end: requests through CListenSocket, answered from a scripted POP3
 // peer, checked byte for byte as the browser receives them.
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -246,6 +248,241 @@ INSTANTIATE_TEST_SUITE_P(
                  Join({Login(2), Top(1, Message("a", "")), Quit()}), Row(1, "a\r\n")}),
     [](const testing::TestParamInfo<ListCase>& info) { return std::string(info.param.name); });
 
+// --- Extensions: what the server advertises decides how the dialogue talks ---------
+
+// The answer to TOP number 0 for message.
+std::string TopAnswer(const std::string& message) {
+    return "+OK\r\n" + message + ".\r\n";
+}
+
+// "C: TOP first 0" to "C: TOP last 0", all sent before any answer, then the answers in
+// one write: a script the client meets only by pipelining.
+Script TopWindow(int first, int last, const std::function<std::string(int)>& subject) {
+    Script script;
+    std::string answers;
+    for (int n = first; n <= last; ++n) {
+        script.push_back("C: TOP " + std::to_string(n) + " 0");
+        answers += TopAnswer(Message(subject(n), ""));
+    }
+    script.push_back(FakePop3Server::Raw(answers));
+    return script;
+}
+
+std::string Letter(int n) {
+    return std::string(1, static_cast<char>('a' + n - 1));
+}
+
+// USER, PASS and STAT (and more) sent together, then their answers.
+Script PipelinedLogin(int count, Script more = {}, Script moreAnswers = {}) {
+    Script script = {"C: USER taro", "C: PASS secret", "C: STAT"};
+    script.insert(script.end(), more.begin(), more.end());
+    script.insert(script.end(), {"S: +OK", "S: +OK", "S: +OK " + std::to_string(count) + " 99"});
+    script.insert(script.end(), moreAnswers.begin(), moreAnswers.end());
+    return script;
+}
+
+struct DialogueCase {
+    const char* name;
+    const char* path;
+    int listCount;
+    std::vector<Script> scripts;  // the fake fails on any other command or order
+    std::string body;
+    int filterType = 0;
+    std::string filter = "";
+    int requests = 0;  // 0: one per script
+};
+
+class GatewayDialogueTest : public GatewayTest, public testing::WithParamInterface<DialogueCase> {};
+
+TEST_P(GatewayDialogueTest, TalksAsTheServerAdvertised) {
+    const DialogueCase& c = GetParam();
+    m_settings[1].MAIL_LIST_COUNT = c.listCount;
+    m_settings[1].FILTER_TYPE = c.filterType;
+    m_settings[1].FILTER1 = c.filter;
+    FakePop3Server server(c.scripts);
+    UseServer(server);
+    std::string page;
+    const std::size_t requests = c.requests > 0 ? c.requests : c.scripts.size();
+    for (std::size_t i = 0; i < requests; ++i) {
+        page = Get(c.path);
+    }
+    EXPECT_EQ(page, kHead + c.body + kFooter);
+    EXPECT_EQ(Last().errorCode, 0) << Last().detail;
+    EXPECT_TRUE(server.ScriptMet()) << server.Failure();
+}
+
+const std::string kPipelining = "TOP\r\nPIPELINING\r\nUSER\r\n";
+const std::string kRowsAbc = Row(1, "a\r\n") + Row(2, "b\r\n") + Row(3, "c\r\n");
+const std::string kMail = Message("x", "Hello.\r\n");
+
+INSTANTIATE_TEST_SUITE_P(
+    Extensions, GatewayDialogueTest,
+    testing::Values(
+        DialogueCase{"PipeliningBeforeLogin",
+                     "/001pwtoplist",
+                     5,
+                     {Join({{"S: +OK"},
+                            Capa(kPipelining),
+                            PipelinedLogin(3),
+                            TopWindow(1, 3, Letter),
+                            Quit()})},
+                     kRowsAbc},
+        DialogueCase{"PipeliningAfterLoginInLowerCase",
+                     "/001pwtoplist",
+                     5,
+                     {Join({{"S: +OK"},
+                            Capa("TOP\r\nUSER\r\n"),
+                            {"C: USER taro", "S: +OK", "C: PASS secret", "S: +OK"},
+                            Capa("X-UNKNOWN 1 2\r\npipelining\r\n"),
+                            {"C: STAT", "S: +OK 3 99"},
+                            TopWindow(1, 3, Letter),
+                            Quit()})},
+                     kRowsAbc},
+        DialogueCase{"PipeliningNever",
+                     "/001pwtoplist",
+                     5,
+                     {Join({{"S: +OK"},
+                            Capa("TOP\r\n"),
+                            {"C: USER taro", "S: +OK", "C: PASS secret", "S: +OK"},
+                            Capa("TOP\r\nPIPELININGS\r\n"),
+                            {"C: STAT", "S: +OK 2 99"},
+                            Top(1, Message("a", "")),
+                            Top(2, Message("b", "")),
+                            Quit()})},
+                     Row(1, "a\r\n") + Row(2, "b\r\n")},
+        DialogueCase{"CapaOfMegabytesIsNoExtensions",
+                     "/001pwtoplist",
+                     5,
+                     {Join({{"S: +OK"},
+                            Capa(kPipelining + std::string(2000000, 'x') + "\r\nUTF8\r\n"),
+                            {"C: USER taro", "S: +OK", "C: PASS secret", "S: +OK"},
+                            Capa(""),
+                            {"C: STAT", "S: +OK 1 99"},
+                            Top(1, Message("a", "")),
+                            Quit()})},
+                     Row(1, "a\r\n")},
+        DialogueCase{"WindowOfTheRowsWanted",
+                     "/001pwtoplist",
+                     2,
+                     {Join({{"S: +OK"},
+                            Capa(kPipelining),
+                            PipelinedLogin(9),
+                            TopWindow(1, 2, Letter),
+                            Quit()})},
+                     Row(1, "a\r\n") + Row(2, "b\r\n")},
+        // A filter passes messages over: a window of 16 for the 1 row wanted, then the
+        // next; the answers the page no longer needs are read after QUIT.
+        DialogueCase{"FilteredWindows",
+                     "/001pwtoplist",
+                     1,
+                     {Join({{"S: +OK"},
+                            Capa(kPipelining),
+                            PipelinedLogin(20),
+                            TopWindow(1, 16, [](int) { return "other"; }),
+                            TopWindow(17, 20, [](int n) { return n == 17 ? "wanted" : "no"; }),
+                            Quit()})},
+                     Row(17, "wanted\r\n"),
+                     1,
+                     "wanted"},
+        // TOP refused in a window: the window's other answers are passed over, the
+        // message is asked with RETR, and the rest with RETR in the next window.
+        DialogueCase{
+            "TopRefusedInsideAWindow",
+            "/001pwtoplist",
+            5,
+            {Join({{"S: +OK"},
+                   Capa("PIPELINING\r\n"),
+                   PipelinedLogin(3),
+                   {"C: TOP 1 0", "C: TOP 2 0", "C: TOP 3 0",
+                    FakePop3Server::Raw("-ERR what?\r\n-ERR what?\r\n+OK\r\n" + Message("c") +
+                                        ".\r\n")},
+                   Retr(1, Message("a")),
+                   {"C: RETR 2", "C: RETR 3",
+                    FakePop3Server::Raw(TopAnswer(Message("b")) + TopAnswer(Message("c")))},
+                   Quit()})},
+            kRowsAbc},
+        DialogueCase{
+            "MailPageAsksListWithTheLogin",
+            "/001pwmail002",
+            5,
+            {Join({{"S: +OK"},
+                   Capa(kPipelining),
+                   PipelinedLogin(3, {"C: LIST 2"}, {"S: +OK 2 " + std::to_string(kMail.size())}),
+                   TopLines(2, kMail.size(), kMail),
+                   Quit()})},
+            "Hello.<BR>"},
+        DialogueCase{"Utf8BeforeUser",
+                     "/001pwtoplist",
+                     5,
+                     {Join({{"S: +OK"},
+                            Capa("UTF8 USER\r\nPIPELINING\r\n"),
+                            {"C: UTF8", "C: USER taro", "C: PASS secret", "C: STAT", "S: +OK",
+                             "S: +OK", "S: +OK", "S: +OK 0 0"},
+                            Quit()}),
+                      Join({{"S: +OK"},
+                            Capa("utf8\r\n"),
+                            {"C: UTF8", "S: -ERR not now", "C: USER taro", "S: +OK",
+                             "C: PASS secret", "S: +OK"},
+                            Capa("UTF8\r\n"),
+                            {"C: STAT", "S: +OK 0 0"},
+                            Quit()})},
+                     kEmptyList},
+        DialogueCase{"InUseThenServed",
+                     "/001pwtoplist",
+                     5,
+                     {Join({Greeting(),
+                            {"C: USER taro", "S: +OK", "C: PASS secret",
+                             "S: -ERR [IN-USE] Mailbox is locked by another session"}}),
+                      Join({Login(1), Top(1, Message("a", "")), Quit()})},
+                     Row(1, "a\r\n"),
+                     0,
+                     "",
+                     1},
+        // The message page reads with TOP; LIST sizes it cannot use read every line, and
+        // a server without TOP gets RETR.
+        DialogueCase{
+            "MailSizeMissing",
+            "/001pwmail001",
+            5,
+            {Join({Login(1), {"C: LIST 1", "S: +OK 1"}, TopLines(1, 2147483647, kMail), Quit()})},
+            "Hello.<BR>"},
+        DialogueCase{
+            "MailSizeNegative",
+            "/001pwmail001",
+            5,
+            {Join(
+                {Login(1), {"C: LIST 1", "S: +OK 1 -50"}, TopLines(1, 2147483647, kMail), Quit()})},
+            "Hello.<BR>"},
+        DialogueCase{"MailSizeAbsurd",
+                     "/001pwmail001",
+                     5,
+                     {Join({Login(1),
+                            {"C: LIST 1", "S: +OK 1 99999999999999999999"},
+                            TopLines(1, 2147483647, kMail),
+                            Quit()})},
+                     "Hello.<BR>"},
+        DialogueCase{"MailWithoutTop",
+                     "/001pwmail001",
+                     5,
+                     {Join({Login(1),
+                            {"C: LIST 1", "S: +OK 1 30", "C: TOP 1 30", "S: -ERR what?"},
+                            Retr(1, kMail),
+                            Quit()})},
+                     "Hello.<BR>"}),
+    [](const testing::TestParamInfo<DialogueCase>& info) { return std::string(info.param.name); });
+
+// A page is whole once QUIT is sent: the server's goodbye is read after the browser
+// has its page, and a server that never says it costs the page nothing.
+TEST_F(GatewayTest, QuitAnswerDoesNotHoldThePage) {
+    FakePop3Server server({Join({Login(0), {"C: QUIT", "SILENT"}}),
+                           Join({Login(1), Mail(1, Message("x", "text\r\n")), {"C: QUIT", "X"}})});
+    UseServer(server);
+    EXPECT_EQ(Get("/001pwtoplist"), kHead + kEmptyList + kFooter);
+    EXPECT_EQ(Last().errorCode, 0);
+    EXPECT_EQ(Get("/001pwmail001"), kHead + "text<BR>" + kFooter);
+    EXPECT_EQ(Last().errorCode, 0);
+}
+
 // --- Failures: the page is cut where it stands, and the next request is whole -------
 
 struct FailureCase {
@@ -256,6 +493,7 @@ struct FailureCase {
     int code;
     std::string mailServer = "127.0.0.1:{port}";  // {port}: the fake's; {closed}: nobody's
     std::string detail = "";                      // what the record's detail begins with
+    std::string reason = "";                      // the record's reason
 };
 
 class GatewayFailureTest : public GatewayTest, public testing::WithParamInterface<FailureCase> {};
@@ -276,6 +514,7 @@ TEST_P(GatewayFailureTest, CutsThePage) {
         EXPECT_EQ(Last().errorCode, c.code);
         EXPECT_FALSE(Last().errorText.empty());
         EXPECT_EQ(Last().detail.substr(0, c.detail.size()), c.detail) << Last().detail;
+        EXPECT_EQ(Last().reason, c.reason);
         EXPECT_TRUE(server.ScriptMet()) << server.Failure();
         EXPECT_EQ(server.Connections(), static_cast<int>(c.scripts.size()));
     }
@@ -346,6 +585,46 @@ INSTANTIATE_TEST_SUITE_P(
             {Join({Greeting(), {"C: USER taro", "S: +OK", "C: PASS secret", "S: -ERR denied"}})},
             "",
             ERR_LOGIN},
+        FailureCase{"LoginDelay",
+                    "/001pwtoplist",
+                    {Join({Greeting(),
+                           {"C: USER taro", "S: +OK", "C: PASS secret",
+                            "S: -ERR [LOGIN-DELAY] wait\x01 300 s, not secret"}})},
+                    "",
+                    ERR_LOGIN,
+                    "127.0.0.1:{port}",
+                    "server said: -ERR [LOGIN-DELAY] wait  300 s, not ***",
+                    "login delay"},
+        FailureCase{
+            "CapaWithoutEnd",
+            "/001pwtoplist",
+            {{"S: +OK", "C: CAPA",
+              FakePop3Server::Raw("+OK\r\n" + std::string(100000, 'P') + "\r\nTOP\r\n"), "SILENT"}},
+            "",
+            ERR_RECEIVE},
+        FailureCase{"StlsNotOffered",
+                    "/001pwtoplist",
+                    {Join({{"S: +OK"}, Capa("USER\r\nPIPELINING\r\n")})},
+                    "",
+                    ERR_CONNECT,
+                    "pop3+stls://127.0.0.1:{port}",
+                    "the server does not offer STLS"},
+        FailureCase{"StlsRefused",
+                    "/001pwtoplist",
+                    {Join({{"S: +OK"}, Capa("STLS\r\n"), {"C: STLS", "S: -ERR not\tnow"}})},
+                    "",
+                    ERR_CONNECT,
+                    "pop3+stls://127.0.0.1:{port}",
+                    "the server refused STLS: -ERR not now"},
+        FailureCase{"StlsAnsweredWithPlainText",
+                    "/001pwtoplist",
+                    {Join({{"S: +OK"},
+                           Capa("STLS\r\n"),
+                           {"C: STLS", FakePop3Server::Raw("+OK go ahead\r\n+OK ready\r\n")}})},
+                    "",
+                    ERR_CONNECT,
+                    "pop3+stls://127.0.0.1:{port}",
+                    "the server sent plain text after its STLS answer"},
         FailureCase{"StatRefused",
                     "/001pwtoplist",
                     {Join({Greeting(),
@@ -439,6 +718,30 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<TlsRefusalCase>& info) {
         return std::string(info.param.name);
     });
+
+TEST_F(GatewayTest, StlsAnsweredWithGarbageFailsBeforeUser) {
+    std::string received;
+    TestServer server([&](int fd) {
+        char buffer[4096];
+        auto take = [&] {
+            const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+            received.append(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
+        };
+        loopback::SendAll(fd, "+OK\r\n");
+        take();  // CAPA
+        loopback::SendAll(fd, "+OK\r\nSTLS\r\n.\r\n");
+        take();  // STLS
+        loopback::SendAll(fd, "+OK\r\n");
+        take();  // the TLS hello
+        loopback::SendAll(fd, "-ERR this is no TLS\r\n");
+        take();
+    });
+    m_settings[1].MAIL_SERVER = "pop3+stls://localhost:" + std::to_string(server.Port());
+    EXPECT_EQ(Get("/001pwtoplist"), kHead);
+    EXPECT_EQ(Last().errorCode, ERR_CONNECT);
+    EXPECT_TRUE(Last().detail.starts_with("TLS handshake failed")) << Last().detail;
+    EXPECT_EQ(received.find("USER"), std::string::npos);
+}
 
 // --- Requests that get no answer at all ----------------------------------------------
 

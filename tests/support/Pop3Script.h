@@ -30,6 +30,11 @@ inline Script Greeting() {
     return {"S: +OK POP3 ready", "C: CAPA", "S: -ERR unknown command"};
 }
 
+// CAPA answered with lines (each ending in CR LF).
+inline Script Capa(const std::string& lines) {
+    return {"C: CAPA", FakePop3Server::Raw("+OK\r\n" + lines + ".\r\n")};
+}
+
 // Greeting, USER and PASS accepted, and STAT telling of count messages.
 inline Script Login(int count) {
     return Join({Greeting(),
