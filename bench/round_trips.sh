@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Counts the round trips tallwynd's pages cost over a network: a relay
 # (tools/pop3_relay.py --delay) holds every byte 25 ms each way (a round trip of
-# 50 ms) in front of each POP3 server, and a page's time is given in round trips.
+# 50 ms) in front of each POP3 server, and a page's time is given in round trips:
+# its time through that relay less its time through a relay without delay (what the
+# servers, curl and tallwynd themselves take), divided by 50 ms.
 #
 #   bench/round_trips.sh [ROUNDS]      (default 3 rounds; the median is reported)
 #
@@ -55,20 +57,25 @@ start_helper() {
 }
 relayed() {
     echo "127.0.0.1:$(start_helper /usr/bin/python3 tools/pop3_relay.py "$1" /dev/null \
-        --delay "$delay_ms")"
+        --delay "$2")"
 }
 declare -A server
-server[dovecot]=$(relayed "$dovecot")
+server[dovecot]=$dovecot
 for mode in after-login never; do
-    peer=$(start_helper /usr/bin/python3 tools/pop3_peer.py 100 --pipelining "$mode")
-    server[$mode]=$(relayed "127.0.0.1:$peer")
+    server[$mode]=127.0.0.1:$(start_helper /usr/bin/python3 tools/pop3_peer.py 100 \
+        --pipelining "$mode")
+done
+declare -A far near
+for kind in dovecot after-login never; do
+    far[$kind]=$(relayed "${server[$kind]}" "$delay_ms")
+    near[$kind]=$(relayed "${server[$kind]}" 0)
 done
 
 median() { sort -n | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
 footer='<B>By Orrinwick</B></BODY></HTML>'
 
-# Round trips of one page: the median over the rounds, its time divided by the RTT.
-round_trips() {
+# The median time of a page over the rounds, in seconds.
+page_time() {
     local url=$1 times=() page t
     page=$(curl -s --max-time 60 "$url")
     [[ $page == *"$footer" ]] || { echo "incomplete page at $url" >&2; exit 1; }
@@ -76,27 +83,37 @@ round_trips() {
         t=$(curl -s -o /dev/null --max-time 60 -w '%{time_total}' "$url")
         times+=("$t")
     done
-    printf '%s\n' "${times[@]}" | median | awk -v rtt="$rtt_ms" '{printf "%.1f", $1 * 1000 / rtt}'
+    printf '%s\n' "${times[@]}" | median
+}
+# Round trips of the page at path: setting 1 goes through the delaying relay,
+# setting 2 straight through the other.
+round_trips() {
+    local far_s near_s
+    far_s=$(page_time "http://127.0.0.1:$port/001bench$1")
+    near_s=$(page_time "http://127.0.0.1:$port/002bench$1")
+    awk -v f="$far_s" -v n="$near_s" -v rtt="$rtt_ms" 'BEGIN {printf "%.1f", (f - n) * 1000 / rtt}'
 }
 
-# One tallwynd per build and list length, the three servers as settings 1 and 2 and
-# a second run for the third.
+# One tallwynd per build, list length and server.
 declare -A result
 for b in "${!builds[@]}"; do
     for count in 1 20 100; do
         for kind in dovecot after-login never; do
             settings=$work/tallwyn-$b-$count-$kind.stp
-            printf 'secret\nbench\n' | "$tallwynd" set --settings "$settings" 1 ENABLE=1 \
-                MAIL_SERVER="${server[$kind]}" MAIL_ACCOUNT=alice MAIL_PASS=- WEB_PASS=- \
-                FILTER_TYPE=0 MAIL_LIST_COUNT=$count >/dev/null
+            for setting in 1 2; do
+                relay=${far[$kind]}
+                [ "$setting" = 2 ] && relay=${near[$kind]}
+                printf 'secret\nbench\n' | "$tallwynd" set --settings "$settings" "$setting" \
+                    ENABLE=1 MAIL_SERVER="$relay" MAIL_ACCOUNT=alice MAIL_PASS=- WEB_PASS=- \
+                    FILTER_TYPE=0 MAIL_LIST_COUNT=$count >/dev/null
+            done
             "${builds[$b]}" --settings "$settings" --bind 127.0.0.1 --port 0 \
                 >"$work/tallwynd.out" 2>"$work/tallwynd.log" &
             daemon=$!
             port=$(tallwyn_wait_serving "$work/tallwynd.out" "$daemon") ||
                 { echo "tallwynd did not start:"; cat "$work/tallwynd.log"; exit 1; }
-            result[$b,$kind,list$count]=$(round_trips "http://127.0.0.1:$port/001benchtoplist")
-            [ "$count" = 1 ] &&
-                result[$b,$kind,mail]=$(round_trips "http://127.0.0.1:$port/001benchmail002")
+            result[$b,$kind,list$count]=$(round_trips toplist)
+            [ "$count" = 1 ] && result[$b,$kind,mail]=$(round_trips mail002)
             kill "$daemon"
             wait "$daemon" 2>/dev/null || true
         done

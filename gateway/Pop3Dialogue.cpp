@@ -88,9 +88,10 @@ void CPop3Dialogue::Run(const CRequestRoute& route) {
         RunMailPage(route.messageNumber);
     }
     // QUIT goes out before the footer, and its answer is read in Finish, once the
-    // browser has its page: a slow goodbye costs the reader nothing.
+    // browser has its page: a slow goodbye costs the reader nothing. The last rows go
+    // with the footer, in one piece.
     Queue("QUIT\r\n");
-    SendQueued();
+    SendQueued(false);
     m_page.Send(kPageFooter);
 }
 
@@ -223,9 +224,11 @@ bool CPop3Dialogue::Login(const CRequestRoute& route) {
         StartTls();
     }
     auto enablePipelining = [this] {
-        if (m_capabilities.pipelining) {
-            // Half the send buffer: room for TLS records around the commands.
-            m_pipeline.Enable(static_cast<std::size_t>(m_mail.SendBufferSize() / 2));
+        // Half the send buffer: room for TLS records around the commands. A socket that
+        // cannot tell its buffer gets one command at a time.
+        const int bytes = m_mail.SendBufferSize() / 2;
+        if (m_capabilities.pipelining && bytes >= kPipelineBytesAtLeast) {
+            m_pipeline.Enable(static_cast<std::size_t>(bytes));
         }
     };
     enablePipelining();
@@ -434,12 +437,14 @@ void CPop3Dialogue::Queue(std::string_view text) {
     m_pipeline.Queue(text);
 }
 
-void CPop3Dialogue::SendQueued() {
+void CPop3Dialogue::SendQueued(bool pageFirst) {
     const std::string commands = m_pipeline.TakeQueued();
     if (commands.empty()) {
         return;
     }
-    m_page.Flush();
+    if (pageFirst) {
+        m_page.Flush();
+    }
     m_mail.SendBytes(commands.data(), static_cast<int>(commands.size()), 0, m_timeoutMs);
 }
 

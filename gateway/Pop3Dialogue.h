@@ -71,6 +71,8 @@ public:
     static constexpr std::size_t kCapabilityBytes = 16384;
     // The server's words kept for the log.
     static constexpr std::size_t kServerWordsKept = 200;
+    // Pipelining needs room for at least this many bytes of commands in the send buffer.
+    static constexpr int kPipelineBytesAtLeast = 1024;
     // With a filter, a window asks for twice the rows still wanted, at least this many.
     static constexpr int kFilteredWindow = 16;
 
@@ -105,9 +107,9 @@ private:
 
     // Puts a command in line; it is sent before the next reply line is read.
     void Queue(std::string_view text);
-    // Sends what is queued; chunks gathered for the browser go out first, since the
-    // mail server may keep us waiting.
-    void SendQueued();
+    // Sends what is queued; chunks gathered for the browser go out first (unless
+    // pageFirst is false), since the mail server may keep us waiting.
+    void SendQueued(bool pageFirst = true);
     // Reads the first line of the answer to the oldest command sent. Empty when the
     // stream gave no byte (it has no connection).
     std::string_view ReadStatusLine();

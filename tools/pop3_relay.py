@@ -63,6 +63,10 @@ def relay(client: socket.socket, target, count_file: str, lock: threading.Lock,
     except OSError:
         client.close()
         return
+    # Each piece goes on when it is due, not when the last one was acknowledged:
+    # Nagle's wait for a delayed acknowledgement would add to the fixed delay.
+    for s in (client, server):
+        s.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
 
     def pump(source, sink, key):
         delayed = DelayedSink(sink, delay) if delay else None
