@@ -51,7 +51,8 @@ echo "    POP3 server $pop3, account demo"
 settings=$work/tallwyn.stp
 # MAIL_PASS=- reads the password from standard input, out of the process list.
 "$tallwynd" set --settings "$settings" 1 NAME="Demo mailbox" ENABLE=1 WEB_PASS="$web_pass" \
-    MAIL_SERVER="$pop3" MAIL_ACCOUNT=demo MAIL_PASS=- MAIL_LIST_COUNT=10 <<<"$pop3_pass" >/dev/null
+    MAIL_SERVER="$pop3" MAIL_ACCOUNT=demo MAIL_PASS=- MAIL_LIST_COUNT=10 MAIL_PAGE_STYLE=1 \
+    <<<"$pop3_pass" >/dev/null
 
 # Start tallwynd on the first free port; it prints one line when it listens.
 port=$first_port

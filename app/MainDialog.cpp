@@ -67,6 +67,9 @@ constexpr std::array kToolTips = std::to_array<CToolTip>({
     {IDC_ENABLE, "チェックを付けた場合に限り、この設定が有効になります。"},
     {IDC_LIST_COUNT, "ブラウザでリストを表示した時に表示する最大リスト数を設定して下さい。"},
     {IDC_LIST_ORDER, "チェックを付けた場合、リストは最も新しいメールから表示されます。"},
+    {IDC_PAGE_STYLE,
+     "チェックを付けた場合、スマートフォンやPCのブラウザに合わせた画面で表示されます"
+     "（差出人・日付・ページ送り）。"},
 });
 
 QString Tr(const char* utf8) {
@@ -257,6 +260,7 @@ void CMainDialog::BuildControls() {
     m_filterIncludeEdit = ControlAs<QLineEdit>(IDC_FILTER1);
     m_portEdit = ControlAs<QLineEdit>(IDC_PORT);
     m_listOrderCheck = ControlAs<QCheckBox>(IDC_LIST_ORDER);
+    m_pageStyleCheck = ControlAs<QCheckBox>(IDC_PAGE_STYLE);
     m_linkLabel->SetAddress(CLinkLabel::DocumentationAddress());
 
     connect(m_startButton, &QPushButton::clicked, this, &CMainDialog::OnStart);
@@ -371,6 +375,7 @@ void CMainDialog::ShowSetting() {
     m_subjectLimitCheck->setChecked(r.MAIL_LIMIT_ENABLE2);
     m_enableCheck->setChecked(r.ENABLE);
     m_listOrderCheck->setChecked(r.MAIL_LIST_ORDER == CSetting::kListNewestFirst);
+    m_pageStyleCheck->setChecked(r.MAIL_PAGE_STYLE == CSetting::kPageModern);
     RefreshAddress();
     SetFilterType(r.FILTER_TYPE);
 }
@@ -410,6 +415,11 @@ void CMainDialog::OnUpdate() {
     } else if (r.MAIL_LIST_ORDER == CSetting::kListNewestFirst) {
         r.MAIL_LIST_ORDER = CSetting::kListOldestFirst;
     }
+    if (m_pageStyleCheck->isChecked()) {
+        r.MAIL_PAGE_STYLE = CSetting::kPageModern;
+    } else if (r.MAIL_PAGE_STYLE == CSetting::kPageModern) {
+        r.MAIL_PAGE_STYLE = CSetting::kPageClassic;
+    }
     if (const int filterType = CheckedFilterType(); filterType >= 0) {
         r.FILTER_TYPE = filterType;
     }
@@ -440,8 +450,10 @@ void CMainDialog::OnOptionClicked() {
 }
 
 void CMainDialog::UpdateControlStates() {
-    // The list order belongs to the display limits, though its id lies outside them.
+    // The list order and the page style belong to the display limits, though their
+    // ids lie outside them.
     m_listOrderCheck->setEnabled(m_enableCheck->isChecked());
+    m_pageStyleCheck->setEnabled(m_enableCheck->isChecked());
     if (!m_enableCheck->isChecked()) {
         for (int id = IDC_FILTER_ALL; id <= IDC_MAIL_PASS; ++id) {
             Control(id)->setEnabled(false);

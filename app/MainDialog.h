@@ -117,6 +117,7 @@ private:
     QLineEdit* m_filterIncludeEdit = nullptr;
     QLineEdit* m_portEdit = nullptr;
     QCheckBox* m_listOrderCheck = nullptr;
+    QCheckBox* m_pageStyleCheck = nullptr;
     QIcon m_hIcon;
 
     QButtonGroup* m_filterGroup = nullptr;

@@ -30,3 +30,4 @@ inline constexpr int IDC_START = 1020;
 inline constexpr int IDC_STOP = 1021;
 inline constexpr int IDC_LINK = 1022;
 inline constexpr int IDC_LIST_ORDER = 1023;  // MAIL_LIST_ORDER
+inline constexpr int IDC_PAGE_STYLE = 1024;  // MAIL_PAGE_STYLE

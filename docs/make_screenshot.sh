@@ -26,7 +26,7 @@ import sys
 lines = ["[SETTING001]", "NAME=社内メール", "ENABLE=1", "FILTER_TYPE=1",
          "FILTER1=緊急,至急", "FILTER2=", "MAIL_SERVER=localhost", "MAIL_ACCOUNT=taro",
          "MAIL_LIMIT_ENABLE=1", "MAIL_LIMIT_BYTE=2000", "MAIL_LIMIT_ENABLE2=0",
-         "MAIL_LIMIT_BYTE2=80", "MAIL_LIST_COUNT=20", "MAIL_LIST_ORDER=1",
+         "MAIL_LIMIT_BYTE2=80", "MAIL_LIST_COUNT=20", "MAIL_LIST_ORDER=1", "MAIL_PAGE_STYLE=1",
          "[SETTING002]", "NAME=お知らせ", "ENABLE=0"]
 open(sys.argv[1], "wb").write(("\r\n".join(lines) + "\r\n").encode("cp932"))
 PY

@@ -1,9 +1,9 @@
 #include "gateway/ListPage.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <ctime>
 
-#include "gateway/HtmlEscape.h"
+#include "gateway/FieldText.h"
 #include "gateway/Pop3Lines.h"
 #include "mime/Ascii.h"
 #include "mime/Keyword.h"
@@ -16,7 +16,6 @@ namespace {
 constexpr std::string_view kEmptyLine = "\r\n";
 constexpr std::string_view kSubjectName = "Subject";
 constexpr std::string_view kBlanks = " \t";
-constexpr std::string_view kRowTail = " </A><BR>";
 // The width a character code page 932 lacks takes in the subject cut: a wide one's.
 constexpr std::size_t kForeignCharWidth = 2;
 
@@ -38,7 +37,9 @@ std::size_t SubjectTextStart(std::string_view line) {
 
 CListPage::CListPage(const CSetting& setting, std::string_view settingText,
                      std::string_view passText)
-    : m_setting(setting), m_settingText(settingText), m_passText(passText) {}
+    : m_setting(setting),
+      m_style(setting, settingText, passText),
+      m_now(static_cast<long long>(std::time(nullptr))) {}
 
 bool CListPage::WantsMore() const {
     return m_listed < m_setting.MAIL_LIST_COUNT;
@@ -51,6 +52,7 @@ void CListPage::BeginMessage(int messageNumber) {
     m_subjectDecoder = CHeaderTextDecoder();
     m_subject.clear();
     m_subjectFull = false;
+    m_fields.Clear();
 }
 
 bool CListPage::FeedLine(std::string_view line, std::string& out) {
@@ -68,6 +70,9 @@ bool CListPage::FeedLine(std::string_view line, std::string& out) {
         case kBeforeSubject:
         case kInSubject:
         case kAfterSubject:
+            if (m_style.Modern() && line != kEmptyLine) {
+                m_fields.FeedLine(line);
+            }
             if (line == kEmptyLine) {
                 if (m_state == kInSubject) {
                     EndSubject();
@@ -131,18 +136,18 @@ void CListPage::AppendRow(std::string& out) {
     if (m_setting.MAIL_LIMIT_ENABLE2) {
         shown = CutSubject(shown, m_setting.MAIL_LIMIT_BYTE2);
     }
-    char number[16];
-    std::snprintf(number, sizeof number, "%03d", m_messageNumber);
-
-    out += "<A HREF='";
-    AppendEscapedHtml(out, m_settingText);
-    AppendEscapedHtml(out, m_passText);
-    out += "mail";
-    out += number;
-    out += "'>";
-    AppendEscapedHtml(out, shown);
-    out += kRowTail;
+    if (m_style.Modern()) {
+        m_style.AppendListRow(out, m_messageNumber, shown,
+                              SenderText(m_fields.Value(CHeaderFields::kFrom)),
+                              ShortDateText(m_fields.Value(CHeaderFields::kDate), m_now));
+    } else {
+        m_style.AppendListRow(out, m_messageNumber, shown, {}, {});
+    }
     ++m_listed;
+}
+
+void CListPage::AppendPaging(std::string& out, int nextFrom, bool firstPage) const {
+    m_style.AppendListPaging(out, nextFrom, firstPage);
 }
 
 std::string_view CListPage::CutSubject(std::string_view text, int limit) {

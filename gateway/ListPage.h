@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include "gateway/PageStyle.h"
+#include "mime/HeaderFields.h"
 #include "mime/HeaderText.h"
 
 class CSetting;
@@ -41,6 +43,10 @@ public:
 
     int Listed() const { return m_listed; }
 
+    // Ends the page: the links to the rows from message nextFrom on (0: none remain),
+    // and back to the first page unless this is it. Only the modern pages have them.
+    void AppendPaging(std::string& out, int nextFrom, bool firstPage) const;
+
     // The first limit bytes of text, moved back so that no double-byte character is
     // split; a character code page 932 lacks counts as two bytes (one wide character)
     // and is never split either. Empty for a negative limit.
@@ -60,8 +66,7 @@ private:
     void AppendRow(std::string& out);
 
     const CSetting& m_setting;
-    std::string m_settingText;
-    std::string m_passText;
+    CPageStyle m_style;
 
     int m_listed = 0;
     int m_messageNumber = 0;
@@ -70,4 +75,6 @@ private:
     CHeaderTextDecoder m_subjectDecoder;
     std::string m_subject;
     bool m_subjectFull = false;  // kSubjectKept reached: the rest is not decoded
+    CHeaderFields m_fields;      // From and Date, for the modern rows
+    long long m_now = 0;         // when the page began, for the rows' dates
 };

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string_view>
 
+#include "gateway/PageStyle.h"
 #include "gateway/PageWriter.h"
 #include "gateway/Pop3Dialogue.h"
 #include "gateway/RequestHead.h"
@@ -18,19 +19,6 @@
 #include "transport/MyException.h"
 
 namespace {
-
-// Goes before the page head of every accepted request: browsers refuse a bare answer on
-// any port but 80, and the page must declare its character set.
-constexpr std::string_view kHttpHead =
-    "HTTP/1.0 200 OK\r\n"
-    "Content-Type: text/html; charset=Shift_JIS\r\n"
-    "Cache-Control: no-store\r\n"
-    "Content-Security-Policy: default-src 'none'\r\n"
-    "Referrer-Policy: no-referrer\r\n"
-    "X-Content-Type-Options: nosniff\r\n"
-    "Connection: close\r\n"
-    "\r\n";
-constexpr std::string_view kPageHead = "<HTML><HEAD><TITLE>Ravenquill</TITLE></HEAD><BODY>";
 
 using Clock = CRefusalThrottle::Clock;
 
@@ -252,16 +240,38 @@ void CListenSocket::HandleRequest(const char* requestLine, CBlockingSocket& brow
     CPageWriter page(browser, m_timeoutMs);
     // The HTTP head and the page head go out at once, in one chunk, before the mail
     // server is contacted. A failure here ends the request in OnAccept.
-    std::string head;
-    head.reserve(kHttpHead.size() + kPageHead.size());
-    head += kHttpHead;
-    head += kPageHead;
+    const CPageStyle style(setting, route.settingText, route.passText);
+    std::string head(style.HttpHead());
+    head += route.page == CRequestRoute::kList ? style.ListHead(route.paged ? route.listFrom : 0)
+                                               : style.MailHead(route.messageNumber);
     try {
         page.Send(head);
     } catch (const CMyException&) {
         record.bytesSent = page.BytesSent();
         throw;
     }
+
+    // A failed page ends where it was, without footer. What was gathered for the
+    // browser before the failure still goes out, as it would have unbatched.
+    auto endFailedPage = [&] {
+        // The modern page says what failed, in the words of the failure's message, and
+        // ends as a page does; the detail stays in the log.
+        std::string end;
+        if (style.Modern()) {
+            style.AppendFailure(end, record.errorText);
+            end += CPop3Dialogue::kPageFooter;
+        }
+        try {
+            if (end.empty()) {
+                page.Flush();
+            } else {
+                page.Send(end);
+            }
+        } catch (const CMyException&) {
+            page.Discard();
+        }
+        record.bytesSent = page.BytesSent();
+    };
 
     // The setting's mailbox is ours until the session has said goodbye.
     std::unique_lock session(m_sessions[static_cast<std::size_t>(route.settingNumber)],
@@ -271,7 +281,7 @@ void CListenSocket::HandleRequest(const char* requestLine, CBlockingSocket& brow
         record.errorCode = ERR_CONNECT;
         record.errorText = CMyException(ERR_CONNECT).GetErrorMessage();
         record.detail = "another request of this setting held its mailbox too long";
-        record.bytesSent = page.BytesSent();
+        endFailedPage();
         return;
     }
     CPop3Dialogue dialogue(setting, page, m_timeoutMs);
@@ -279,18 +289,11 @@ void CListenSocket::HandleRequest(const char* requestLine, CBlockingSocket& brow
     try {
         dialogue.Run(route);
     } catch (const CMyException& e) {
-        // The page ends where it was, without footer. What was gathered for the
-        // browser before the failure still goes out, as it would have unbatched.
         record.errorCode = e.m_nCode;
         record.errorText = e.GetErrorMessage();
         record.detail = dialogue.FailureDetail();
         record.reason = dialogue.FailureReason();
-        try {
-            page.Flush();
-        } catch (const CMyException&) {
-            page.Discard();
-        }
-        record.bytesSent = page.BytesSent();
+        endFailedPage();
         return;
     }
     record.bytesSent = page.BytesSent();

@@ -1,5 +1,8 @@
 #include "gateway/MailPage.h"
 
+#include <algorithm>
+
+#include "gateway/FieldText.h"
 #include "gateway/HtmlEscape.h"
 #include "gateway/Pop3Lines.h"
 #include "mime/HtmlText.h"
@@ -16,6 +19,12 @@ constexpr std::string_view kAttachmentMark = "[\x93\x59\x95\x74] ";
 constexpr std::string_view kNoName = "\x96\xBC\x91\x4F\x82\xC8\x82\xB5";
 constexpr std::string_view kMore = "\x82\xD9\x82\xA9 ";
 constexpr std::string_view kItems = " \x8C\x8F";
+// "件名" (subject), "差出人" (from), "宛先" (to), "日付" (date), code page 932.
+constexpr std::string_view kSubjectLabel = "\x8C\x8F\x96\xBC";
+constexpr std::string_view kFromLabel = "\x8D\xB7\x8F\x6F\x90\x6C";
+constexpr std::string_view kToLabel = "\x88\xB6\x90\xE6";
+constexpr std::string_view kCcLabel = "Cc";
+constexpr std::string_view kDateLabel = "\x93\xFA\x95\x74";
 
 // "512 B", "120 KB", "3.4 MB": the size a reader wants, not the exact count.
 std::string SizeText(long long bytes) {
@@ -44,10 +53,12 @@ CMailPage::Step CMailPage::FeedLine(std::string_view line, std::string& out) {
             return kNotFound;
         }
         m_reader = std::make_unique<CMimeReader>(*this);
+        m_inHeader = m_style && !m_headerShown;
         return kMore;
     }
     if (TakeAnswerLine(line)) {
         m_reader->Finish();
+        SendHeaderLines();
         if (!m_shownDone && m_htmlWaits && !m_htmlPass) {
             m_htmlPass = true;
             m_statusLine = true;
@@ -56,7 +67,15 @@ CMailPage::Step CMailPage::FeedLine(std::string_view line, std::string& out) {
             return kAgain;
         }
         SendAttachments();
+        SendLinks();
         return kDone;
+    }
+    if (m_inHeader) {
+        if (line == "\r\n" || line == "\n") {
+            SendHeaderLines();
+        } else {
+            m_fields.FeedLine(line);
+        }
     }
     m_reader->FeedLine(line);
     if (m_current == kShown && m_flushEachLine && !m_line.empty()) {
@@ -194,6 +213,58 @@ void CMailPage::SendChunk(std::string_view pageText, bool lineEnd) {
     if (m_setting.MAIL_LIMIT_ENABLE && m_shownBytes >= m_setting.MAIL_LIMIT_BYTE) {
         m_out->resize(start);
     }
+}
+
+void CMailPage::SetLinks(std::string_view settingText, std::string_view passText, int number,
+                         int count) {
+    if (m_setting.ModernPages()) {
+        m_style.emplace(m_setting, settingText, passText);
+        m_number = number;
+        m_count = count;
+    }
+}
+
+void CMailPage::SendHeaderLines() {
+    if (!m_style || m_headerShown) {
+        return;
+    }
+    m_inHeader = false;
+    m_headerShown = true;
+    const auto value = [&](CHeaderFields::Field field) { return m_fields.Value(field); };
+    m_style->BeginHeaderLines(*m_out);
+    m_style->AppendHeaderLine(*m_out, kSubjectLabel, FieldText(value(CHeaderFields::kSubject)));
+    m_style->AppendHeaderLine(*m_out, kFromLabel,
+                              SenderWithAddressText(value(CHeaderFields::kFrom)));
+    m_style->AppendHeaderLine(*m_out, kToLabel, AddressListText(value(CHeaderFields::kTo)));
+    m_style->AppendHeaderLine(*m_out, kCcLabel, AddressListText(value(CHeaderFields::kCc)));
+    std::string date = FullDateText(value(CHeaderFields::kDate));
+    if (date.empty()) {
+        // A date nobody can read is shown as written.
+        date = FieldText(value(CHeaderFields::kDate).substr(0, kNameShown));
+    }
+    m_style->AppendHeaderLine(*m_out, kDateLabel, date);
+    m_style->EndHeaderLines(*m_out);
+}
+
+void CMailPage::SendLinks() {
+    if (!m_style) {
+        return;
+    }
+    const int pageRows = std::max(m_setting.MAIL_LIST_COUNT, 0);
+    int listFrom = m_number;
+    int previous = m_number - 1;
+    int next = m_number + 1;
+    if (m_setting.MAIL_LIST_ORDER == CSetting::kListNewestFirst) {
+        std::swap(previous, next);
+        // The first page of the newest first holds at least the newest pageRows.
+        if (m_number > m_count - pageRows) {
+            listFrom = 0;
+        }
+    } else if (m_number <= pageRows) {
+        listFrom = 0;
+    }
+    const auto inBox = [&](int number) { return number >= 1 && number <= m_count ? number : 0; };
+    m_style->AppendMailLinks(*m_out, listFrom, inBox(previous), inBox(next));
 }
 
 void CMailPage::SendAttachments() {

@@ -1,10 +1,13 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "gateway/PageStyle.h"
+#include "mime/HeaderFields.h"
 #include "mime/MimeReader.h"
 
 class CHtmlText;
@@ -49,6 +52,11 @@ public:
     // Appends the chunk to send for it, if any, to out.
     Step FeedLine(std::string_view line, std::string& out);
 
+    // For the modern pages: the request path's parts, which every link begins with, the
+    // message's number and how many the mailbox holds (STAT), for the links to the
+    // list and to the previous and next message. Without it they have none.
+    void SetLinks(std::string_view settingText, std::string_view passText, int number, int count);
+
     // Bytes of shown text counted against MAIL_LIMIT_BYTE, sent or not.
     long long ShownBytes() const { return m_shownBytes; }
 
@@ -70,8 +78,16 @@ private:
     void SendLine(bool lineEnd);
     void SendChunk(std::string_view pageText, bool lineEnd);
     void SendAttachments();
+    void SendHeaderLines();
+    void SendLinks();
 
     const CSetting& m_setting;
+    std::optional<CPageStyle> m_style;  // set for the modern pages only
+    int m_number = 0;
+    int m_count = 0;
+    bool m_inHeader = false;     // in the message's own header
+    bool m_headerShown = false;  // its lines have gone out
+    CHeaderFields m_fields;
     bool m_statusLine = true;
     bool m_htmlPass = false;   // the answer is read again to show its HTML part
     bool m_htmlWaits = false;  // an HTML part was passed over for a text/plain to come

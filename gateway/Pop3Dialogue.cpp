@@ -85,7 +85,7 @@ void CPop3Dialogue::Run(const CRequestRoute& route) {
     if (route.page == CRequestRoute::kList) {
         RunListPage(route, count);
     } else {
-        RunMailPage(route.messageNumber);
+        RunMailPage(route, count);
     }
     // QUIT goes out before the footer, and its answer is read in Finish, once the
     // browser has its page: a slow goodbye costs the reader nothing. The last rows go
@@ -311,8 +311,13 @@ void CPop3Dialogue::RunListPage(const CRequestRoute& route, int count) {
     // server that refuses it for a message it can RETR does not know it, and is asked
     // with RETR for the rest of the page.
     bool useTop = true;
-    int asked = 0;  // the index after the last message asked for
-    for (int i = 0; i < count && list.WantsMore(); ++i) {
+    // A later page starts at the message its address names, kept within the mailbox.
+    const bool newestFirst = m_setting.MAIL_LIST_ORDER == CSetting::kListNewestFirst;
+    const int from = std::clamp(route.listFrom, 1, std::max(count, 1));
+    const int first = !route.paged || count <= 0 ? 0 : newestFirst ? count - from : from - 1;
+    int asked = first;  // the index after the last message asked for
+    int i = first;
+    for (; i < count && list.WantsMore(); ++i) {
         if (DeadlineNear()) {
             break;
         }
@@ -335,6 +340,11 @@ void CPop3Dialogue::RunListPage(const CRequestRoute& route, int count) {
     if (list.Listed() == 0) {
         m_page.Append(CListPage::kEmptyText);
     }
+    // The next page goes on where this one stopped, if it got anywhere.
+    const bool more = i < count && i > first;
+    m_chunk.clear();
+    list.AppendPaging(m_chunk, more ? ListNumber(count, i) : 0, first <= 0);
+    m_page.Append(m_chunk);
 }
 
 int CPop3Dialogue::QueueListWindow(const CListPage& list, int count, int i, bool useTop) {
@@ -373,8 +383,8 @@ bool CPop3Dialogue::ReadListAnswer(CListPage& list, int number) {
     return !refused;
 }
 
-void CPop3Dialogue::RunMailPage(int messageNumber) {
-    const std::string number = std::to_string(messageNumber);
+void CPop3Dialogue::RunMailPage(const CRequestRoute& route, int count) {
+    const std::string number = std::to_string(route.messageNumber);
     if (!m_listSent) {
         Queue("LIST " + number + "\r\n");
     }
@@ -386,16 +396,17 @@ void CPop3Dialogue::RunMailPage(int messageNumber) {
     const std::string top =
         "TOP " + number + " " + std::to_string(WholeMessageLines(listed)) + "\r\n";
     const bool listOk = listed.starts_with(kOk);
-    if (ReadMail(listOk ? top : retr)) {
+    if (ReadMail(route, count, listOk ? top : retr)) {
         return;
     }
-    if (!listOk || !ReadMail(retr)) {
+    if (!listOk || !ReadMail(route, count, retr)) {
         throw CMyException(ERR_RETRIEVE);
     }
 }
 
-bool CPop3Dialogue::ReadMail(const std::string& command) {
+bool CPop3Dialogue::ReadMail(const CRequestRoute& route, int count, const std::string& command) {
     CMailPage mail(m_setting);
+    mail.SetLinks(route.settingText, route.passText, route.messageNumber, count);
     Queue(command);
     bool status = true;
     for (;;) {

@@ -97,10 +97,11 @@ private:
     // Feeds the answer to the oldest command (TOP or RETR of message number) to list.
     // False when the server refused it ("-ERR"); then no further line is read.
     bool ReadListAnswer(CListPage& list, int number);
-    void RunMailPage(int messageNumber);
-    // Sends command (TOP or RETR) and feeds its answer to the single-mail page. False
-    // when the server refused it before anything was shown.
-    bool ReadMail(const std::string& command);
+    void RunMailPage(const CRequestRoute& route, int count);
+    // Sends command (TOP or RETR) and feeds its answer to the single-mail page of
+    // route, whose mailbox holds count messages. False when the server refused it
+    // before anything was shown.
+    bool ReadMail(const CRequestRoute& route, int count, const std::string& command);
     // Reads the answer to the oldest command, a multi-line one, and drops it.
     void SkipAnswer();
     bool DeadlineNear() const;

@@ -58,6 +58,19 @@ CRequestRoute ParseRequestLine(std::string_view requestLine) {
             route.page = CRequestRoute::kMail;
             route.passText = between.substr(0, digits - kMailWord.size());
             route.messageNumber = DecimalValue(between.substr(digits));
+        } else if (const std::size_t list = between.rfind(kListWord);
+                   list != std::string_view::npos) {
+            // A later list page: "toplist" and a number, perhaps signed, which no
+            // address of the classic pages ends in.
+            std::string_view number = between.substr(list + kListWord.size());
+            const bool sign = number.starts_with('-');
+            if (number.size() > (sign ? 1u : 0u) &&
+                number.find_first_not_of("0123456789", sign ? 1 : 0) == std::string_view::npos) {
+                route.page = CRequestRoute::kList;
+                route.paged = true;
+                route.passText = between.substr(0, list);
+                route.listFrom = DecimalValue(number);
+            }
         }
     }
     if (!route.Refused()) {
@@ -87,6 +100,8 @@ CRequestRoute RouteRequest(std::string_view requestLine, const CSettingTable& se
         route.refusal = "disabled";
     } else if (!passOk) {
         route.refusal = "wrong password";
+    } else if (route.paged && !setting.ModernPages()) {
+        route.refusal = kNoSuchPage;  // the classic pages have no later list pages
     }
     if (!route.refusal.empty()) {
         route.page = CRequestRoute::kRefused;

@@ -7,7 +7,8 @@
 
 // What the path of a request line asks for. Page addresses look like
 // "/" + NNN + public password + "toplist" or "/" + NNN + public password + "mail" + MMM
-// (all the digits from message 1000 on),
+// (all the digits from message 1000 on); the modern pages page through the list with
+// "/" + NNN + public password + "toplist" + the message number to start from. Paths are
 // taken exactly as sent: no percent-decoding, no query string, no trailing slash.
 struct CRequestRoute {
     enum Page { kRefused, kList, kMail };
@@ -17,6 +18,10 @@ struct CRequestRoute {
     int settingNumber = -1;   // their decimal value; -1 when the path gave none
     std::string passText;     // the bytes between the setting number and the page word
     int messageNumber = 0;    // the single-mail page's message number
+    // Where a later list page starts: the message number after "toplist" (saturated,
+    // perhaps out of the mailbox's range); 0 for the first page.
+    int listFrom = 0;
+    bool paged = false;  // the address carried that number
     // Why a request was refused, for the log only: "no such page", "disabled" or
     // "wrong password"; empty when it was not.
     std::string_view refusal;

@@ -137,36 +137,49 @@ std::size_t Utf8RunToPageText(iconv_t cd, std::string_view utf8, std::string& ou
     return 0;
 }
 
-// Characters that iconv's code page 932 writes as an ASCII byte which every browser
-// reads back as another character: the yen sign as the backslash, the overline as the
-// tilde. They become references instead.
-struct AsciiLookalike {
+// Characters whose code page 932 bytes, as iconv writes them, every browser reads
+// back as another character: the yen sign as the backslash, the overline as the tilde,
+// the em dash as the horizontal bar, the wave dash as the fullwidth tilde, the double
+// vertical line as the parallel sign, the minus sign as the fullwidth hyphen-minus,
+// and the cent, pound and not signs as their fullwidth forms. They become references.
+struct Misread {
     std::string_view utf8;
     char32_t codePoint;
 };
-constexpr AsciiLookalike kAsciiLookalikes[] = {{"\xC2\xA5", 0xA5}, {"\xE2\x80\xBE", 0x203E}};
+constexpr Misread kMisread[] = {
+    {"\xC2\xA2", 0xA2},       {"\xC2\xA3", 0xA3},       {"\xC2\xA5", 0xA5},
+    {"\xC2\xAC", 0xAC},       {"\xE2\x80\x94", 0x2014}, {"\xE2\x80\x96", 0x2016},
+    {"\xE2\x80\xBE", 0x203E}, {"\xE2\x88\x92", 0x2212}, {"\xE3\x80\x9C", 0x301C},
+};
+// The lead bytes of the characters above, so that one search finds where one may begin.
+constexpr std::string_view kMisreadLeads = "\xC2\xE2\xE3";
+
+// The entry of kMisread that begins text, nullptr when none does.
+const Misread* MisreadAt(std::string_view text) {
+    for (const Misread& misread : kMisread) {
+        if (text.starts_with(misread.utf8)) {
+            return &misread;
+        }
+    }
+    return nullptr;
+}
 
 // UTF-8 to page text through cd; as Utf8RunToPageText.
 std::size_t Utf8ToPageText(iconv_t cd, std::string_view utf8, std::string& out, bool final) {
-    constexpr std::size_t kKinds = std::size(kAsciiLookalikes);
-    // Where each lookalike occurs next: each search goes over the text once.
-    std::size_t next[kKinds];
-    for (std::size_t kind = 0; kind < kKinds; ++kind) {
-        next[kind] = utf8.find(kAsciiLookalikes[kind].utf8);
-    }
     std::size_t done = 0;
-    for (;;) {
-        const std::size_t kind =
-            static_cast<std::size_t>(std::min_element(next, next + kKinds) - next);
-        if (next[kind] == std::string_view::npos) {
-            break;
+    for (std::size_t at = utf8.find_first_of(kMisreadLeads); at != std::string_view::npos;
+         at = utf8.find_first_of(kMisreadLeads, at)) {
+        const Misread* misread = MisreadAt(utf8.substr(at));
+        if (misread == nullptr) {
+            ++at;
+            continue;
         }
         // Bytes before a lead byte that do not end a character are invalid whatever
         // follows.
-        Utf8RunToPageText(cd, utf8.substr(done, next[kind] - done), out, true);
-        AppendForeignMark(out, kAsciiLookalikes[kind].codePoint);
-        done = next[kind] + kAsciiLookalikes[kind].utf8.size();
-        next[kind] = utf8.find(kAsciiLookalikes[kind].utf8, done);
+        Utf8RunToPageText(cd, utf8.substr(done, at - done), out, true);
+        AppendForeignMark(out, misread->codePoint);
+        done = at + misread->utf8.size();
+        at = done;
     }
     return Utf8RunToPageText(cd, utf8.substr(done), out, final);
 }

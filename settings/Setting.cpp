@@ -35,7 +35,7 @@ std::string CSetting::SectionName(int settingNumber) {
 void CSetting::Load(const CProfile& profile, int settingNumber) {
     number = settingNumber;
     const std::string section = SectionName(number);
-    // One read of the file for all fifteen keys; each key gets its own default.
+    // One read of the file for all sixteen keys; each key gets its own default.
     const CIniDocument file = profile.ReadDocument();
     auto get = [&](std::string_view key, std::string_view defaultValue) {
         return file.GetString(section, key, defaultValue);
@@ -60,6 +60,8 @@ void CSetting::Load(const CProfile& profile, int settingNumber) {
     MAIL_LIST_COUNT = DecimalValue(get("MAIL_LIST_COUNT", "5"));
     // Files from before the key existed list the oldest first, as they always did.
     MAIL_LIST_ORDER = DecimalValue(get("MAIL_LIST_ORDER", "0"));
+    // Files from before the page style existed keep the classic pages.
+    MAIL_PAGE_STYLE = DecimalValue(get("MAIL_PAGE_STYLE", "0"));
 
     m_loaded = true;
 }
@@ -68,7 +70,7 @@ bool CSetting::Save(CProfile& profile) const {
     CPassCoder coder;
     // Save order; a new section gets its keys in this order.
     std::vector<std::pair<std::string, std::string>> entries;
-    entries.reserve(15);
+    entries.reserve(16);
     entries.emplace_back("NAME", NAME);
     entries.emplace_back("ENABLE", std::to_string(ENABLE ? 1 : 0));
     entries.emplace_back("FILTER_TYPE", std::to_string(FILTER_TYPE));
@@ -84,5 +86,6 @@ bool CSetting::Save(CProfile& profile) const {
     entries.emplace_back("MAIL_LIMIT_BYTE2", std::to_string(MAIL_LIMIT_BYTE2));
     entries.emplace_back("MAIL_LIST_COUNT", std::to_string(MAIL_LIST_COUNT));
     entries.emplace_back("MAIL_LIST_ORDER", std::to_string(MAIL_LIST_ORDER));
+    entries.emplace_back("MAIL_PAGE_STYLE", std::to_string(MAIL_PAGE_STYLE));
     return profile.WriteIniSection(SectionName(number), entries);
 }

@@ -50,6 +50,12 @@ public:
     static constexpr int kListOldestFirst = 0;
     static constexpr int kListNewestFirst = 1;
 
+    // MAIL_PAGE_STYLE: the classic pages, or pages laid out for a phone and a desktop
+    // browser (sender and date on each row, the message's header, paging). Any other
+    // value reads as the classic pages.
+    static constexpr int kPageClassic = 0;
+    static constexpr int kPageModern = 1;
+
     int number = 0;
     std::string NAME;
     bool ENABLE = false;
@@ -66,6 +72,9 @@ public:
     int MAIL_LIMIT_BYTE2 = 80;
     int MAIL_LIST_COUNT = 5;
     int MAIL_LIST_ORDER = kListOldestFirst;
+    int MAIL_PAGE_STYLE = kPageClassic;
+
+    bool ModernPages() const { return MAIL_PAGE_STYLE == kPageModern; }
 
 private:
     bool m_loaded = false;

@@ -74,6 +74,8 @@ const std::vector<KeyInfo>& KeyTable() {
         NumberKey("MAIL_LIST_COUNT", 0, CSetting::kMaxListCount, &CSetting::MAIL_LIST_COUNT),
         NumberKey("MAIL_LIST_ORDER", CSetting::kListOldestFirst, CSetting::kListNewestFirst,
                   &CSetting::MAIL_LIST_ORDER),
+        NumberKey("MAIL_PAGE_STYLE", CSetting::kPageClassic, CSetting::kPageModern,
+                  &CSetting::MAIL_PAGE_STYLE),
     };
     return table;
 }

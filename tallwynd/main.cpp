@@ -371,6 +371,7 @@ int main(int argc, char** argv) {
     set->footer("Keys: " + keys +
                 "\nFlags take 0 or 1; FILTER_TYPE 0 (all), 1 (FILTER1 words) or 2 (not FILTER2 "
                 "words);\nMAIL_LIST_ORDER 0 (message 1 first) or 1 (the newest first);\n"
+                "MAIL_PAGE_STYLE 0 (the classic pages) or 1 (pages for phones and PCs);\n"
                 "MAIL_SERVER is HOST[:PORT], pop3://HOST[:PORT], or pop3s://HOST[:PORT] for "
                 "TLS\n(port 995 unless given). Values are UTF-8 and stored as Shift_JIS.");
     app.require_subcommand(0, 1);

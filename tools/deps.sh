@@ -1,14 +1,15 @@
-# Sourced, from the source directory, by test.sh, demo.sh, bench/pages.sh and
-# docs/make_screenshot.sh: installs the Debian 12 packages that are missing, builds
-# tallwynd alone and waits for it to serve.
+# Sourced, from the source directory, by test.sh, demo.sh, bench/pages.sh,
+# docs/make_screenshot.sh and docs/make_phone_screenshots.sh: installs the Debian 12
+# packages that are missing, builds tallwynd alone and waits for it to serve.
 
 tallwyn_packages_build=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev
     libbenchmark-dev libcli11-dev libssl-dev qt6-base-dev libgl-dev libgmime-3.0-dev
     libxml2-dev)
 tallwyn_packages_run=(dovecot-pop3d python3 curl fonts-ipafont-gothic)
 tallwyn_packages_test=(chromium clang libclang-rt-14-dev xvfb xauth openssl systemd)
-# Only for docs/make_screenshot.sh.
-tallwyn_packages_docs=(xvfb xauth openbox x11-utils imagemagick)
+# Only for docs/make_screenshot.sh and docs/make_phone_screenshots.sh.
+tallwyn_packages_docs=(xvfb xauth openbox x11-utils imagemagick chromium
+    fonts-noto-color-emoji)
 
 # tallwyn_install_deps demo|test|docs
 tallwyn_install_deps() {

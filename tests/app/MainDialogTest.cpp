@@ -46,9 +46,9 @@ void Retype(QLineEdit* edit, const QString& text) {
     TypeText(edit, text);
 }
 
-// The controls that follow ENABLE: 1004 to 1017 and the list order.
+// The controls that follow ENABLE: 1004 to 1017, the list order and the page style.
 QList<int> EditorIds() {
-    QList<int> ids{IDC_LIST_ORDER};
+    QList<int> ids{IDC_LIST_ORDER, IDC_PAGE_STYLE};
     for (int id = IDC_FILTER_ALL; id <= IDC_MAIL_PASS; ++id) {
         ids.append(id);
     }
@@ -106,6 +106,7 @@ void MainDialogTest::startsWithDefaultsWithoutFile() {
     QCOMPARE(Edit(dialog, IDC_PORT)->text(), QStringLiteral("80"));
     QCOMPARE(Address(dialog), QStringLiteral("http://SERVER/001XXXXXXtoplist"));
     QVERIFY(!Button(dialog, IDC_LIST_ORDER)->isChecked());
+    QVERIFY(!Button(dialog, IDC_PAGE_STYLE)->isChecked());
     for (const int id : EditorIds()) {
         QVERIFY2(!dialog.Control(id)->isEnabled(), qPrintable(QString::number(id)));
     }
@@ -130,6 +131,7 @@ void MainDialogTest::startsWithStoredSettings() {
     first.MAIL_LIMIT_BYTE = 2000;
     first.MAIL_LIST_COUNT = 20;
     first.MAIL_LIST_ORDER = CSetting::kListNewestFirst;
+    first.MAIL_PAGE_STYLE = CSetting::kPageModern;
     file.Store(1, first);
     CSetting second;
     second.NAME = "second";
@@ -152,6 +154,7 @@ void MainDialogTest::startsWithStoredSettings() {
     QVERIFY(Button(dialog, IDC_BODY_LIMIT_CHECK)->isChecked());
     QVERIFY(!Button(dialog, IDC_SUBJECT_LIMIT_CHECK)->isChecked());
     QVERIFY(Button(dialog, IDC_LIST_ORDER)->isChecked());
+    QVERIFY(Button(dialog, IDC_PAGE_STYLE)->isChecked());
     QVERIFY(Button(dialog, IDC_FILTER_INCLUDE)->isChecked());
     QVERIFY(!Button(dialog, IDC_FILTER_ALL)->isChecked());
     QVERIFY(dialog.Control(IDC_FILTER1)->isEnabled());
@@ -176,6 +179,7 @@ void MainDialogTest::updateWritesOnlyTheSelectedSettingAndRenamesItsItem() {
     QTest::mouseClick(Button(dialog, IDC_SUBJECT_LIMIT_CHECK), Qt::LeftButton);
     Retype(Edit(dialog, IDC_SUBJECT_LIMIT), QStringLiteral("40"));
     QTest::mouseClick(Button(dialog, IDC_LIST_ORDER), Qt::LeftButton);
+    QTest::mouseClick(Button(dialog, IDC_PAGE_STYLE), Qt::LeftButton);
     QTest::mouseClick(Button(dialog, IDC_UPDATE), Qt::LeftButton);
 
     auto* list = dialog.ControlAs<QListWidget>(IDC_SETTING_LIST);
@@ -200,6 +204,7 @@ void MainDialogTest::updateWritesOnlyTheSelectedSettingAndRenamesItsItem() {
     QCOMPARE(stored.MAIL_LIMIT_BYTE, 1000);
     QCOMPARE(stored.MAIL_LIST_COUNT, 5);
     QCOMPARE(stored.MAIL_LIST_ORDER, CSetting::kListNewestFirst);
+    QCOMPARE(stored.MAIL_PAGE_STYLE, CSetting::kPageModern);
     QCOMPARE(file.profile.GetIniString("SETTING001", "NAME", "absent"), std::string("absent"));
     QCOMPARE(dialog.Settings()[2].NAME, Sjis("お知らせ"));
 }
@@ -416,9 +421,11 @@ void MainDialogTest::valuesOutsideTheControlsCheckNothingAndSurviveUpdate() {
     CSetting setting = EnabledSetting();
     setting.FILTER_TYPE = 7;
     setting.MAIL_LIST_ORDER = 7;
+    setting.MAIL_PAGE_STYLE = 7;
     file.Store(1, setting);
     CTestDialog dialog(file.profile);
-    for (const int id : {IDC_FILTER_ALL, IDC_FILTER_INCLUDE, IDC_FILTER_EXCLUDE, IDC_LIST_ORDER}) {
+    for (const int id : {IDC_FILTER_ALL, IDC_FILTER_INCLUDE, IDC_FILTER_EXCLUDE, IDC_LIST_ORDER,
+                         IDC_PAGE_STYLE}) {
         QVERIFY(!Button(dialog, id)->isChecked());
     }
     QTest::mouseClick(Button(dialog, IDC_UPDATE), Qt::LeftButton);
@@ -427,6 +434,7 @@ void MainDialogTest::valuesOutsideTheControlsCheckNothingAndSurviveUpdate() {
     reread.Load(file.profile, 1);
     QCOMPARE(reread.FILTER_TYPE, 7);
     QCOMPARE(reread.MAIL_LIST_ORDER, 7);
+    QCOMPARE(reread.MAIL_PAGE_STYLE, 7);
 
     // Showing a setting with a type in range checks exactly its radio button again.
     QTest::mouseClick(Button(dialog, IDC_FILTER_INCLUDE), Qt::LeftButton);

@@ -72,7 +72,7 @@ void WindowTest::windowFollowsTheTemplate() {
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Ravenquill"));
     const CDialogUnits units(dialog.font());
     QVERIFY(units.BaseX() >= 4 && units.BaseY() >= 8);  // a real font was measured
-    QCOMPARE(dialog.size(), units.MapSize(355, 462));
+    QCOMPARE(dialog.size(), units.MapSize(355, 479));
     QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
     const Qt::WindowFlags flags = dialog.windowFlags();
     QVERIFY(!(flags & Qt::WindowMinimizeButtonHint));
@@ -92,7 +92,7 @@ void WindowTest::windowFollowsTheTemplate() {
         QVERIFY2(widget != nullptr, qPrintable(QString::number(item.id)));
         QCOMPARE(widget->geometry(), units.MapRect(item.x, item.y, item.cx, item.cy));
     }
-    QCOMPARE(controls, 24);
+    QCOMPARE(controls, 25);
     QVERIFY(dialog.ControlAs<CLinkLabel>(IDC_LINK) != nullptr);
     QCOMPARE(dialog.findChildren<QGroupBox*>().size(), 5);
 }
@@ -106,7 +106,7 @@ void WindowTest::tabOrderIsTemplateOrder() {
             expected.append(dialog.Control(item.id));
         }
     }
-    QCOMPARE(expected.size(), 19);
+    QCOMPARE(expected.size(), 20);
     QList<QWidget*> chain;
     QWidget* widget = expected.first();
     do {
@@ -147,7 +147,7 @@ void WindowTest::toolTipsSitOnTheirControls() {
             ++withTip;
         }
     }
-    QCOMPARE(withTip, 11);
+    QCOMPARE(withTip, 12);
     QVERIFY(dialog.Control(IDC_UPDATE)->toolTip().isEmpty());
     QVERIFY(dialog.Control(IDC_SETTING_LIST)->toolTip().isEmpty());
 }

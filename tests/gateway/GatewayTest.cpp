@@ -483,6 +483,158 @@ TEST_F(GatewayTest, QuitAnswerDoesNotHoldThePage) {
     EXPECT_EQ(Last().errorCode, 0);
 }
 
+// --- The modern pages (MAIL_PAGE_STYLE=1) ---------------------------------------------
+
+// "一覧" (list), "件名" (subject), "差出人" (from), "宛先" (to), "日付" (date), "一覧へ",
+// "前のメール", "次のメール", code page 932.
+const std::string kList = "\x88\xEA\x97\x97";
+const std::string kSubjectLabel = "<B>\x8C\x8F\x96\xBC</B> ";
+const std::string kFromLabel = "<B>\x8D\xB7\x8F\x6F\x90\x6C</B> ";
+const std::string kToLabel = "<B>\x88\xB6\x90\xE6</B> ";
+const std::string kDateLabel = "<B>\x93\xFA\x95\x74</B> ";
+const std::string kLinks =
+    "<P CLASS=n><A HREF='001pwtoplist'>\x88\xEA\x97\x97\x82\xD6</A> "
+    "<A HREF='001pwmail001'>\x91\x4F\x82\xCC\x83\x81\x81\x5B\x83\x8B</A> "
+    "<A HREF='001pwmail003'>\x8E\x9F\x82\xCC\x83\x81\x81\x5B\x83\x8B</A></P>";
+
+class GatewayModernTest : public GatewayTest {
+protected:
+    void SetUp() override {
+        GatewayTest::SetUp();
+        setenv("TZ", "JST-9", 1);  // the dates of the rows, as a gateway in Japan shows them
+        m_settings[1].MAIL_PAGE_STYLE = CSetting::kPageModern;
+        m_settings[1].NAME = "Inbox";
+    }
+    // What follows the page head.
+    static std::string Body(const std::string& answer) {
+        const std::size_t body = answer.find("<BODY>");
+        return body == std::string::npos ? answer : answer.substr(body + 6);
+    }
+};
+
+TEST_F(GatewayModernTest, ListRowsCarrySenderAndDate) {
+    FakePop3Server server({Join({Login(2),
+                                 Top(1,
+                                     "From: =?UTF-8?B?5bGx55Sw?= <y@example.jp>\r\n"
+                                     "Date: Mon, 1 Jan 2024 09:00:00 +0900\r\nSubject: a\r\n\r\n"),
+                                 Top(2, "Subject: <b>\r\n\r\n"), Quit()})});
+    UseServer(server);
+    const std::string answer = Get("/001pwtoplist");
+    EXPECT_NE(answer.find("Content-Security-Policy: default-src 'none'; style-src 'sha256-"),
+              std::string::npos);
+    EXPECT_NE(answer.find("<META NAME='viewport' CONTENT='width=device-width, initial-scale=1'>"
+                          "<TITLE>Inbox - " +
+                          kList + "</TITLE>"),
+              std::string::npos);
+    // "山田"; the message without From and Date has a row without them.
+    EXPECT_EQ(
+        Body(answer),
+        "<P><A HREF='001pwmail001'>a\r\n</A><BR><SMALL CLASS=f>\x8E\x52\x93\x63</SMALL> "
+        "<SMALL CLASS=d>2024/01/01</SMALL></P><P><A HREF='001pwmail002'>&lt;b&gt;\r\n</A></P>" +
+            kFooter);
+    EXPECT_TRUE(server.ScriptMet()) << server.Failure();
+}
+
+TEST_F(GatewayModernTest, MailPageHasHeaderLinesAndLinks) {
+    FakePop3Server server(
+        {Join({Login(3),
+               Mail(2,
+                    "From: Taro <t@example.jp>\r\nTo: a@example.jp,\r\n \"B, C\" <b@example.jp>\r\n"
+                    "Cc: c@example.jp\r\nDate: Mon, 1 Jan 2024 09:00:00 +0900\r\n"
+                    "Subject: hi & bye\r\n\r\nHello\r\n"),
+               Quit()})});
+    UseServer(server);
+    EXPECT_EQ(Body(Get("/001pwmail002")),
+              "<P CLASS=h>" + kSubjectLabel + "hi &amp; bye<BR>" + kFromLabel +
+                  "Taro &lt;t@example.jp&gt;<BR>" + kToLabel + "a@example.jp, B, C<BR><B>Cc</B> " +
+                  "c@example.jp<BR>" + kDateLabel + "2024/01/01 09:00<BR></P>Hello<BR>" + kLinks +
+                  kFooter);
+    EXPECT_TRUE(server.ScriptMet()) << server.Failure();
+}
+
+TEST_F(GatewayModernTest, FailureEndsThePageWithItsMessage) {
+    FakePop3Server server(
+        {Join({Greeting(), {"C: USER taro", "S: +OK", "C: PASS secret", "S: -ERR denied"}})});
+    UseServer(server);
+    // "ユーザ名またはパスワードが違います。", and the footer.
+    EXPECT_EQ(Body(Get("/001pwtoplist")),
+              "<P CLASS=e>\x83\x86\x81\x5B\x83\x55\x96\xBC\x82\xDC\x82\xBD\x82\xCD\x83\x70\x83\x58"
+              "\x83\x8F\x81\x5B\x83\x68\x82\xAA\x88\xE1\x82\xA2\x82\xDC\x82\xB7\x81\x42</P>" +
+                  kFooter);
+    EXPECT_EQ(Last().errorCode, ERR_LOGIN);
+}
+
+// Paging: which messages a list page asks for, and where its links lead.
+struct PagingCase {
+    const char* name;
+    int order;                 // MAIL_LIST_ORDER
+    const char* path;          // after "/001pw"
+    int stat;                  // messages in the mailbox
+    std::vector<int> asked;    // the TOPs, in order
+    std::string links;         // the page's links, each after "001pw", in order
+    const char* skipped = "";  // subjects (one letter a message) the filter leaves out
+    int listCount = 2;         // MAIL_LIST_COUNT
+};
+
+class GatewayPagingTest : public GatewayModernTest,
+                          public testing::WithParamInterface<PagingCase> {};
+
+TEST_P(GatewayPagingTest, ContinuesWhereThePageStopped) {
+    const PagingCase& c = GetParam();
+    m_settings[1].MAIL_LIST_ORDER = c.order;
+    m_settings[1].MAIL_LIST_COUNT = c.listCount;
+    m_settings[1].FILTER_TYPE = 2;
+    m_settings[1].FILTER2 = "x";
+    Script script = Login(c.stat);
+    for (const int number : c.asked) {
+        const bool skip = std::string_view(c.skipped).find(static_cast<char>('0' + number)) !=
+                          std::string_view::npos;
+        script = Join({script, Top(number, Message(skip ? "x" : "m", ""))});
+    }
+    FakePop3Server server({Join({script, Quit()})});
+    UseServer(server);
+    const std::string answer = Get(std::string("/001pw") + c.path);
+    std::string links;
+    for (std::size_t at = 0; (at = answer.find("HREF='001pw", at)) != std::string::npos;) {
+        at += 11;
+        links += (links.empty() ? "" : " ") + answer.substr(at, answer.find('\'', at) - at);
+    }
+    EXPECT_EQ(links, c.links);
+    EXPECT_TRUE(server.ScriptMet()) << server.Failure();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pages, GatewayPagingTest,
+    testing::Values(
+        PagingCase{"FirstPage", 0, "toplist", 5, {1, 2}, "mail001 mail002 toplist3"},
+        PagingCase{"LaterPage", 0, "toplist3", 5, {3, 4}, "mail003 mail004 toplist5 toplist"},
+        PagingCase{"LastPage", 0, "toplist5", 5, {5}, "mail005 toplist"},
+        PagingCase{"AllOnOnePage", 0, "toplist", 2, {1, 2}, "mail001 mail002"},
+        PagingCase{"PastTheEndStartsAtTheLast", 0, "toplist99", 5, {5}, "mail005 toplist"},
+        PagingCase{"ZeroIsTheFirstPage", 0, "toplist0", 5, {1, 2}, "mail001 mail002 toplist3"},
+        PagingCase{"NegativeIsTheFirstPage", 0, "toplist-7", 5, {1, 2}, "mail001 mail002 toplist3"},
+        PagingCase{"EmptyMailbox", 0, "toplist3", 0, {}, ""},
+        PagingCase{"NegativeCount", 1, "toplist3", -3, {}, ""},
+        // A page that can list nothing does not link to itself as the next one.
+        PagingCase{"ListCountZeroHasNoNext", 0, "toplist", 5, {}, "", "", 0},
+        PagingCase{"FilterSkipsAndTheNextLinkFollows",
+                   0,
+                   "toplist",
+                   6,
+                   {1, 2, 3, 4},
+                   "mail002 mail004 toplist5",
+                   "13"},
+        PagingCase{
+            "NewestFirstLaterPage", 1, "toplist3", 5, {3, 2}, "mail003 mail002 toplist1 toplist"},
+        PagingCase{"NewestFirstHugeStartsAtTheNewest",
+                   1,
+                   "toplist99999999999",
+                   5,
+                   {5, 4},
+                   "mail005 mail004 toplist3"},
+        PagingCase{"NewestFirstLastPage", 1, "toplist1", 5, {1}, "mail001 toplist"}),
+    [](const testing::TestParamInfo<PagingCase>& info) { return std::string(info.param.name); });
+
 // --- Failures: the page is cut where it stands, and the next request is whole -------
 
 struct FailureCase {

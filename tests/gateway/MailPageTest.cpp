@@ -19,6 +19,7 @@ struct Case {
     std::string expected;
     bool limit = false;
     int limitBytes = 1000;
+    bool modern = false;  // MAIL_PAGE_STYLE=1, as message 2 of 2
 };
 
 struct Outcome {
@@ -27,11 +28,14 @@ struct Outcome {
     long long shownBytes = 0;
 };
 
-Outcome RunMail(const std::string& answer, bool limit = false, int limitBytes = 1000) {
+Outcome RunMail(const std::string& answer, bool limit = false, int limitBytes = 1000,
+                bool modern = false) {
     CSetting setting;
     setting.MAIL_LIMIT_ENABLE = limit;
     setting.MAIL_LIMIT_BYTE = limitBytes;
+    setting.MAIL_PAGE_STYLE = modern ? CSetting::kPageModern : CSetting::kPageClassic;
     CMailPage page(setting);
+    page.SetLinks("001", "pw", 2, 2);
     Outcome outcome;
     // kAgain asks for the answer once more, as the dialogue does with a second RETR.
     for (int round = 0; round < 2 && (round == 0 || outcome.step == CMailPage::kAgain); ++round) {
@@ -52,7 +56,7 @@ class MailPageTest : public testing::TestWithParam<Case> {};
 
 TEST_P(MailPageTest, ShowsText) {
     const Case& c = GetParam();
-    const Outcome outcome = RunMail("+OK\r\n" + c.answer, c.limit, c.limitBytes);
+    const Outcome outcome = RunMail("+OK\r\n" + c.answer, c.limit, c.limitBytes, c.modern);
     EXPECT_EQ(outcome.page, c.expected);
     EXPECT_EQ(outcome.step, CMailPage::kDone);
 }
@@ -241,6 +245,32 @@ Case Budget(const char* name, std::string text, bool limit, int bytes, std::stri
 }
 
 const std::string k58(58, 'x');
+
+// The modern page's header lines ("差出人", "件名"), once however often the answer is
+// read, and its links ("一覧へ", "前のメール"): message 2 of 2 has no next one.
+const std::string kModernHeader =
+    "<P CLASS=h><B>\x8C\x8F\x96\xBC</B> x<BR><B>\x8D\xB7\x8F\x6F\x90\x6C</B> "
+    "a@example.jp<BR></P>";
+const std::string kModernLinks =
+    "<P CLASS=n><A HREF='001pwtoplist'>\x88\xEA\x97\x97\x82\xD6</A> <A "
+    "HREF='001pwmail001'>\x91\x4F\x82\xCC\x83\x81\x81\x5B\x83\x8B</A></P>";
+
+Case Modern(const char* name, std::string answer, std::string expected) {
+    return Case{name, std::move(answer), std::move(expected), true, 10, true};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modern, MailPageTest,
+    testing::Values(
+        // The header lines and links are not counted against MAIL_LIMIT_BYTE (here 10).
+        Modern("HeaderLinesThenTextThenLinks", kHeader + "\r\nHi\r\n.\r\n",
+               kModernHeader + "Hi<BR>" + kModernLinks),
+        Modern("HtmlReadAgainShowsTheHeaderOnce",
+               Part("Content-Type: multipart/alternative; boundary=b\r\n",
+                    "--b\r\nContent-Type: text/html\r\n\r\n<p>Hi</p>\r\n--b--\r\n"),
+               kModernHeader + "Hi<BR>" + kModernLinks),
+        Modern("HeaderWithoutEndStillShown", kHeader + ".\r\n", kModernHeader + kModernLinks)),
+    [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(
     Budgets, MailPageTest,

@@ -16,6 +16,7 @@ struct ParseCase {
     int settingNumber = -1;
     const char* passText = "";
     int messageNumber = 0;
+    int listFrom = 0;
 };
 
 class ParseRequestLineTest : public testing::TestWithParam<ParseCase> {};
@@ -29,6 +30,7 @@ TEST_P(ParseRequestLineTest, SplitsThePath) {
         EXPECT_EQ(route.settingText, c.settingText);
         EXPECT_EQ(route.passText, c.passText);
         EXPECT_EQ(route.messageNumber, c.messageNumber);
+        EXPECT_EQ(route.listFrom, c.listFrom);
     }
 }
 
@@ -58,6 +60,20 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"FourDigitMessage", "GET /001pwmail1000 HTTP/1.1\r\n", CRequestRoute::kMail,
                   "001", 1, "pw", 1000},
         ParseCase{"FourDigitsWithoutMailRefused", "GET /001pwxail1000 HTTP/1.1\r\n",
+                  CRequestRoute::kRefused, "", 1},
+        ParseCase{"LaterListPage", "GET /001pwtoplist21 HTTP/1.1\r\n", CRequestRoute::kList, "001",
+                  1, "pw", 0, 21},
+        ParseCase{"LaterListPageZero", "GET /001toplist0 HTTP/1.1\r\n", CRequestRoute::kList, "001",
+                  1, "", 0, 0},
+        ParseCase{"LaterListPageNegative", "GET /001pwtoplist-5 HTTP/1.1\r\n", CRequestRoute::kList,
+                  "001", 1, "pw", 0, -5},
+        ParseCase{"LaterListPageHugeSaturates", "GET /001pwtoplist99999999999999 HTTP/1.1\r\n",
+                  CRequestRoute::kList, "001", 1, "pw", 0, 2147483647},
+        ParseCase{"PasswordHoldingToplist", "GET /001toplisttoplist7 HTTP/1.1\r\n",
+                  CRequestRoute::kList, "001", 1, "toplist", 0, 7},
+        ParseCase{"ListNumberWithLettersRefused", "GET /001pwtoplist2x HTTP/1.1\r\n",
+                  CRequestRoute::kRefused, "", 1},
+        ParseCase{"ListSignAloneRefused", "GET /001pwtoplist- HTTP/1.1\r\n",
                   CRequestRoute::kRefused, "", 1},
         ParseCase{"Favicon", "GET /favicon.ico HTTP/1.1\r\n", CRequestRoute::kRefused, "", 0},
         ParseCase{"HttpTooEarly", "GET /001mail1 HTTP/1.1\r\n", CRequestRoute::kRefused},
@@ -110,7 +126,9 @@ INSTANTIATE_TEST_SUITE_P(
         AccessCase{"Setting999", "GET /999pwtoplist HTTP/1.1\r\n", "no such page"},
         AccessCase{"NegativeSetting", "GET /-05pwtoplist HTTP/1.1\r\n", "no such page"},
         AccessCase{"Favicon", "GET /favicon.ico HTTP/1.1\r\n", "no such page"},
-        AccessCase{"SettingTextWithLetters", "GET /1abpwtoplist HTTP/1.1\r\n", ""}),
+        AccessCase{"SettingTextWithLetters", "GET /1abpwtoplist HTTP/1.1\r\n", ""},
+        AccessCase{"LaterListPageOfClassicPages", "GET /001pwtoplist21 HTTP/1.1\r\n",
+                   "no such page"}),
     [](const testing::TestParamInfo<AccessCase>& info) { return std::string(info.param.name); });
 
 TEST(RouteRequest, DisabledSettingRefused) {
@@ -120,6 +138,18 @@ TEST(RouteRequest, DisabledSettingRefused) {
     EXPECT_EQ(RouteRequest("GET /001toplist HTTP/1.1\r\n", settings).refusal, "disabled");
     // Not "wrong password" either: the log never tells a right guess from a wrong one.
     EXPECT_EQ(RouteRequest("GET /001pwtoplist HTTP/1.1\r\n", settings).refusal, "disabled");
+}
+
+TEST(RouteRequest, LaterListPagesBelongToTheModernPages) {
+    CSettingTable settings;
+    settings[1].Load(CProfile("/nonexistent/tallwyn-test.stp"), 1);
+    settings[1].ENABLE = true;
+    settings[1].WEB_PASS = "pw";
+    settings[1].MAIL_PAGE_STYLE = CSetting::kPageModern;
+    const CRequestRoute route = RouteRequest("GET /001pwtoplist21 HTTP/1.1\r\n", settings);
+    EXPECT_EQ(route.page, CRequestRoute::kList);
+    EXPECT_EQ(route.listFrom, 21);
+    EXPECT_EQ(RouteRequest("GET /001pxtoplist21 HTTP/1.1\r\n", settings).refusal, "wrong password");
 }
 
 TEST(RouteRequest, EmptyPasswordMatchesOnlyAnEmptyPassword) {

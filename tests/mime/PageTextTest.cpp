@@ -60,6 +60,13 @@ INSTANTIATE_TEST_SUITE_P(
                    "\xC2\xA5"
                    "1,000 \xE2\x80\xBE",
                    "\0#165;1,000 \0#8254;"sv},
+        // Their code page 932 bytes read back as the horizontal bar, the fullwidth
+        // tilde, the parallel sign, the fullwidth hyphen-minus and the pound sign; the
+        // fullwidth tilde, the horizontal bar and a kana with the same lead byte do not.
+        Conversion{"Utf8MisreadDashesAndSignsAsReferences", "UTF-8",
+                   "\xE2\x80\x94\xE3\x80\x9C\xE2\x80\x96\xE2\x88\x92\xC2\xA3"
+                   "\xEF\xBD\x9E\xE2\x80\x95\xE3\x81\x82",
+                   "\0#8212;\0#12316;\0#8214;\0#8722;\0#163;\x81\x60\x81\x5C\x82\xA0"sv},
         Conversion{"Utf8InvalidByteIsGeta", "UTF-8",
                    "a\xFF"
                    "b",

@@ -33,7 +33,8 @@ const std::vector<std::string> kSaveOrder = {"NAME",
                                              "MAIL_LIMIT_ENABLE2",
                                              "MAIL_LIMIT_BYTE2",
                                              "MAIL_LIST_COUNT",
-                                             "MAIL_LIST_ORDER"};
+                                             "MAIL_LIST_ORDER",
+                                             "MAIL_PAGE_STYLE"};
 
 std::vector<std::string> Lines(const std::string& bytes) {
     std::vector<std::string> lines;
@@ -113,6 +114,7 @@ TEST_P(SettingDefaultsTest, GiveADisabledSettingWithDefaultValues) {
     EXPECT_EQ(setting.MAIL_LIMIT_BYTE2, 80);
     EXPECT_EQ(setting.MAIL_LIST_COUNT, 5);
     EXPECT_EQ(setting.MAIL_LIST_ORDER, CSetting::kListOldestFirst);
+    EXPECT_EQ(setting.MAIL_PAGE_STYLE, CSetting::kPageClassic);
     setting.Load(profile, 2);
     EXPECT_EQ(setting.NAME, kDefaultName1.substr(0, kDefaultName1.size() - 1) + "2");
 }
@@ -166,6 +168,10 @@ INSTANTIATE_TEST_SUITE_P(
                           [](const CSetting& s) { return std::to_string(s.MAIL_LIST_COUNT); }, "0"},
                     Value{"NewestFirst", "MAIL_LIST_ORDER", "1",
                           [](const CSetting& s) { return std::to_string(s.MAIL_LIST_ORDER); }, "1"},
+                    Value{"ModernPages", "MAIL_PAGE_STYLE", "1",
+                          [](const CSetting& s) { return s.ModernPages() ? "1" : "0"; }, "1"},
+                    Value{"UnknownPageStyleIsClassic", "MAIL_PAGE_STYLE", "2",
+                          [](const CSetting& s) { return s.ModernPages() ? "1" : "0"; }, "0"},
                     Value{"EmptyName", "NAME", "", [](const CSetting& s) { return s.NAME; }, ""},
                     Value{"LongNameCut", "NAME", std::string(300, 'n'),
                           [](const CSetting& s) { return s.NAME; }, std::string(255, 'n')},
@@ -191,6 +197,7 @@ CSetting Filled(int number) {
     setting.MAIL_LIMIT_BYTE2 = 0;
     setting.MAIL_LIST_COUNT = 12;
     setting.MAIL_LIST_ORDER = CSetting::kListNewestFirst;
+    setting.MAIL_PAGE_STYLE = CSetting::kPageModern;
     return setting;
 }
 
@@ -202,7 +209,7 @@ TEST(SettingTest, SaveCreatesOneSectionInSaveOrderThatLoadsBackByteForByte) {
 
     const std::string bytes = ReadBytes(profile.Path());
     const auto lines = Lines(bytes);
-    ASSERT_EQ(lines.size(), 16u);
+    ASSERT_EQ(lines.size(), 17u);
     EXPECT_EQ(lines[0], "[SETTING001]\r");
     for (std::size_t i = 0; i < kSaveOrder.size(); ++i) {
         EXPECT_EQ(lines[i + 1].rfind(kSaveOrder[i] + "=", 0), 0u) << lines[i + 1];
@@ -226,6 +233,7 @@ TEST(SettingTest, SaveCreatesOneSectionInSaveOrderThatLoadsBackByteForByte) {
     EXPECT_EQ(loaded.MAIL_LIMIT_BYTE2, saved.MAIL_LIMIT_BYTE2);
     EXPECT_EQ(loaded.MAIL_LIST_COUNT, saved.MAIL_LIST_COUNT);
     EXPECT_EQ(loaded.MAIL_LIST_ORDER, saved.MAIL_LIST_ORDER);
+    EXPECT_EQ(loaded.MAIL_PAGE_STYLE, saved.MAIL_PAGE_STYLE);
 }
 
 TEST(SettingTest, SavingSetting2FirstPutsItsSectionFirst) {
@@ -234,9 +242,9 @@ TEST(SettingTest, SavingSetting2FirstPutsItsSectionFirst) {
     ASSERT_TRUE(Filled(2).Save(profile));
     ASSERT_TRUE(Filled(1).Save(profile));
     const auto lines = Lines(ReadBytes(profile.Path()));
-    ASSERT_EQ(lines.size(), 32u);
+    ASSERT_EQ(lines.size(), 34u);
     EXPECT_EQ(lines[0], "[SETTING002]\r");
-    EXPECT_EQ(lines[16], "[SETTING001]\r");
+    EXPECT_EQ(lines[17], "[SETTING001]\r");
     CSetting second;
     second.Load(profile, 2);
     EXPECT_EQ(second.MAIL_PASS, Filled(2).MAIL_PASS);
@@ -257,12 +265,13 @@ TEST(SettingTest, SaveReplacesValuesAndKeepsEverythingElse) {
     const std::vector<std::string> expectedStart = {"; my settings\r", "[setting001]\r",
                                                     "ENABLE=1\r",      "LOOK=keep me\r",
                                                     "; note\r",        "NAME=old\r"};
-    ASSERT_GE(lines.size(), expectedStart.size() + 13 + 3);
+    ASSERT_GE(lines.size(), expectedStart.size() + 14 + 3);
     EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 6), expectedStart);
-    // The thirteen keys the file lacked follow the section's last key, in save order.
+    // The fourteen keys the file lacked follow the section's last key, in save order.
     EXPECT_EQ(lines[6].rfind("FILTER_TYPE=", 0), 0u);
     EXPECT_EQ(lines[17], "MAIL_LIST_COUNT=5\r");
     EXPECT_EQ(lines[18], "MAIL_LIST_ORDER=0\r");
+    EXPECT_EQ(lines[19], "MAIL_PAGE_STYLE=0\r");
     EXPECT_EQ(std::vector<std::string>(lines.end() - 3, lines.end()),
               (std::vector<std::string>{"\r", "[SETTING002]", "NAME=two"}));
 }

@@ -34,6 +34,8 @@ std::string FieldText(const CSetting& s, std::string_view key) {
         return std::to_string(s.MAIL_LIST_COUNT);
     if (key == "MAIL_LIST_ORDER")
         return std::to_string(s.MAIL_LIST_ORDER);
+    if (key == "MAIL_PAGE_STYLE")
+        return std::to_string(s.MAIL_PAGE_STYLE);
     if (key == "NAME")
         return s.NAME;
     if (key == "FILTER1")
@@ -93,6 +95,9 @@ INSTANTIATE_TEST_SUITE_P(
         SetRow{"ListCountNegativeRefused", "MAIL_LIST_COUNT", "-1", false, ""},
         SetRow{"NewestFirst", "MAIL_LIST_ORDER", "1", true, "1"},
         SetRow{"ListOrderTwoRefused", "MAIL_LIST_ORDER", "2", false, ""},
+        SetRow{"ModernPages", "MAIL_PAGE_STYLE", "1", true, "1"},
+        SetRow{"PageStyleTwoRefused", "MAIL_PAGE_STYLE", "2", false, ""},
+        SetRow{"PageStyleNegativeRefused", "MAIL_PAGE_STYLE", "-1", false, ""},
         SetRow{"JapaneseNameStoredAsCp932", "NAME", "会議", true, kKaigiCp932},
         SetRow{"EmojiRefused", "NAME", "meeting \xF0\x9F\x98\x80", false, ""},
         SetRow{"InvalidUtf8Refused", "NAME", "\xFF\xFE", false, ""},

@@ -6,21 +6,32 @@ page's text, follows the first link and finds that mail's text.
 Chromium is driven over --remote-debugging-pipe (file descriptors 3 and 4, JSON
 messages ended by a zero byte), so nothing but the standard library is needed."""
 
+import base64
+import datetime
+import email
+import email.utils
 import fcntl
+import hashlib
 import html.parser
 import json
 import os
+import re
 import select
 import signal
 import subprocess
 import time
 import unittest
+from email import policy
+from email.header import Header
+from email.mime.text import MIMEText
 
 import harness
 from harness import Server, make_temp_dir, write_settings
+import mail_samples
 from pop3_fixture import DOVECOT, Pop3Fixture
 
 CHROMIUM = "/usr/bin/chromium"
+PHONE_WIDTH, PHONE_HEIGHT = 390, 844
 OVERALL = 60.0  # bound of the whole browser session (generous: CI machines are shared)
 # What Chromium answers to an evaluation that meets a navigation half-way.
 NAVIGATING = ("navigated or closed", "context was destroyed", "Cannot find context")
@@ -102,6 +113,12 @@ class Chromium:
         attached = self.call("Target.attachToTarget",
                              {"targetId": target["targetId"], "flatten": True}, session=False)
         self.session = attached["sessionId"]
+
+    def emulate_phone(self) -> None:
+        """Makes the open tab a current phone: 390 CSS px wide, mobile viewport rules."""
+        self.call("Emulation.setDeviceMetricsOverride",
+                  {"width": PHONE_WIDTH, "height": PHONE_HEIGHT, "deviceScaleFactor": 3,
+                   "mobile": True})
 
     def evaluate(self, expression: str):
         result = self.call("Runtime.evaluate", {"expression": expression, "returnByValue": True})
@@ -235,6 +252,240 @@ class BrowserTest(unittest.TestCase):
             position = found + len(word)
         for raw in ("<p>", "<html", "color: #333", "=E3", "Caf&eacute;"):
             self.assertNotIn(raw, text)
+
+
+# The time zone the modern pages' dates are shown in, for tallwynd and for Python.
+TOKYO = datetime.timezone(datetime.timedelta(hours=9))
+TZ_ENV = dict(os.environ, TZ="JST-9")
+# What the modern pages' rows, header lines and links say, in Python's words.
+ROWS_JS = """JSON.stringify([...document.querySelectorAll('body > p')]
+    .filter(p => !p.classList.contains('n') && !p.classList.contains('h'))
+    .map(p => { const a = p.querySelector('a'), f = p.querySelector('small.f'),
+                      d = p.querySelector('small.d'), r = p.getBoundingClientRect();
+                return [a.getAttribute('href'), a.innerText, f ? f.innerText : '',
+                        d ? d.innerText : '', r.top]; }))"""
+FITS_JS = "[window.innerWidth, document.documentElement.scrollWidth]"
+LINK_JS = ("(() => { const a = [...document.links].find(a => a.innerText == %s);"
+           " return a ? a.getAttribute('href') : null; })()")
+CLICK_JS = "[...document.links].find(a => a.innerText == %s).click()"
+# Characters whose code page 932 bytes a browser reads as other characters: the em
+# dash, the wave dash, the double vertical line and the minus sign, with the fullwidth
+# tilde, which is not one of them, beside them.
+MISREAD = "A\u2014B\u301cC\u2016D\u2212E\uff5eF"
+
+
+def name_or_address(address) -> str:
+    return address.display_name or address.addr_spec
+
+
+def short_date(message) -> str:
+    """The list row's date of message as Python reads it, in the test's time zone."""
+    if message["date"] is None:
+        return ""
+    date = email.utils.parsedate_to_datetime(str(message["date"])).astimezone(TOKYO)
+    now = datetime.datetime.now(TOKYO)
+    if date.date() == now.date():
+        return f"{date:%H:%M}"
+    return f"{date:%m/%d}" if date.year == now.year else f"{date:%Y/%m/%d}"
+
+
+def misread_sample() -> mail_samples.Sample:
+    message = MIMEText(f"{MISREAD}\n", "plain", "utf-8")
+    message["Date"] = email.utils.formatdate(localtime=False)  # today: the row shows the time
+    message["From"] = "=?utf-8?b?5bGx55Sw?= <yamada@example.jp>"
+    message["To"] = "taro@example.jp"
+    message["Subject"] = Header(MISREAD, "utf-8")
+    return mail_samples.Sample("misread", message, shown=[MISREAD])
+
+
+class PhoneBrowser:
+    """A Chromium whose every tab is a phone; shared by the phone tests."""
+
+    def __init__(self, test_class, seconds: float):
+        test_class.profile = os.path.join(test_class.work, "chromium")
+        os.mkdir(test_class.profile)
+        self.browser = Chromium(test_class.profile, time.monotonic() + seconds)
+        test_class.addClassCleanup(self.browser.close)
+
+    def open(self, url: str, url_part: str) -> str:
+        self.browser.open_tab()
+        self.browser.emulate_phone()
+        self.browser.call("Page.navigate", {"url": url})
+        return self.browser.wait_loaded(url_part)
+
+
+class PhoneTest(unittest.TestCase):
+    """The modern pages in Chromium on a 390 px phone, against Python's reading of the
+    same mails; setting 2 serves the same mailbox with the classic pages."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.work = make_temp_dir(cls.addClassCleanup)
+        samples = mail_samples.SAMPLE_SETS["test"]() + [misread_sample()]
+        cls.pop3 = Pop3Fixture(os.path.join(cls.work, "pop3"), samples=samples)
+        cls.pop3.start()
+        cls.addClassCleanup(cls.pop3.stop)
+        settings = os.path.join(cls.work, "tallwyn.stp")
+        common = dict(ENABLE="1", WEB_PASS="pw", MAIL_SERVER=cls.pop3.address,
+                      MAIL_ACCOUNT=cls.pop3.user, MAIL_PASS=cls.pop3.password,
+                      MAIL_LIST_COUNT=str(len(samples)))
+        write_settings(settings, 1, NAME="Inbox", MAIL_PAGE_STYLE="1", **common)
+        write_settings(settings, 2, **common)
+        cls.server = Server(settings, os.path.join(cls.work, "tallwynd.log"), env=TZ_ENV)
+        cls.addClassCleanup(cls.server.stop)
+        cls.phone = PhoneBrowser(cls, 3 * OVERALL)
+        cls.messages = [email.message_from_bytes(s.as_bytes(), policy=policy.default)
+                        for s in samples]
+
+    def url(self, path: str) -> str:
+        return f"http://127.0.0.1:{self.server.port}{path}"
+
+    def open(self, path: str) -> str:
+        try:
+            return self.phone.open(self.url(path), path)
+        except CdpError as e:
+            self.fail(f"{e}: {path}")
+
+    def evaluate(self, expression: str):
+        return self.phone.browser.evaluate(expression)
+
+    def assert_fits_the_phone(self):
+        width, scroll_width = self.evaluate(FITS_JS)
+        self.assertEqual(width, PHONE_WIDTH)  # the viewport is the phone's, not 980 px
+        self.assertLessEqual(scroll_width, PHONE_WIDTH)  # nothing scrolls sideways
+
+    def test_list_rows_fit_the_phone_and_show_sender_and_date(self):
+        self.open("/001pwtoplist")
+        self.assertEqual(self.evaluate("document.title"), "Inbox - 一覧")
+        self.assert_fits_the_phone()
+        rows = json.loads(self.evaluate(ROWS_JS))
+        self.assertEqual([r[0] for r in rows],
+                         [f"001pwmail{n:03d}" for n in range(1, len(self.messages) + 1)])
+        for (_, subject, sender, date, _), sample, message in zip(
+                rows, self.pop3.samples, self.messages):
+            with self.subTest(sample.name):
+                if sample.listed_whole:
+                    self.assertEqual(squash(subject), squash(sample.subject))
+                addresses = message["from"].addresses if message["from"] else ()
+                self.assertEqual(squash(sender),
+                                 squash(name_or_address(addresses[0])) if addresses else "")
+                self.assertEqual(date, short_date(message))
+        tops = [r[4] for r in rows]
+        self.assertGreaterEqual(min(b - a for a, b in zip(tops, tops[1:])), 40)
+
+    def test_style_block_is_allowed_by_its_hash_and_nothing_else(self):
+        answer = self.server.get("/001pwtoplist")
+        head, _, body = answer.partition(b"\r\n\r\n")
+        style = re.search(rb"<STYLE>(.*?)</STYLE>", body).group(1)
+        digest = base64.b64encode(hashlib.sha256(style).digest())
+        self.assertIn(b"Content-Security-Policy: default-src 'none'; style-src 'sha256-" +
+                      digest + b"'\r\n", head)
+        self.assertNotIn(b"<SCRIPT", body.upper())
+        self.open("/001pwtoplist")
+        self.assertEqual(self.evaluate("getComputedStyle(document.body).maxWidth"), "736px")
+
+    def test_mail_pages_show_their_header_lines_and_fit_the_phone(self):
+        for number, (sample, message) in enumerate(zip(self.pop3.samples, self.messages), 1):
+            with self.subTest(sample.name):
+                self.open(f"/001pwmail{number:03d}")
+                self.assert_fits_the_phone()
+                lines = self.evaluate("document.querySelector('p.h').innerText").split("\n")
+                shown = dict(line.split(" ", 1) for line in lines if " " in line)
+                if sample.listed_whole:
+                    self.assertEqual(squash(shown.get("件名", "")), squash(sample.subject))
+                sender = message["from"].addresses[0]
+                want = (f"{sender.display_name} <{sender.addr_spec}>" if sender.display_name
+                        else sender.addr_spec)
+                self.assertEqual(squash(shown.get("差出人", "")), squash(want))
+                self.assertEqual(shown.get("宛先", ""), ", ".join(
+                    name_or_address(a) for a in message["to"].addresses))
+                self.assertNotIn("Cc", shown)
+                date = email.utils.parsedate_to_datetime(str(message["date"]))
+                self.assertEqual(shown.get("日付"), f"{date.astimezone(TOKYO):%Y/%m/%d %H:%M}")
+
+    def test_list_previous_and_next_links_lead_where_they_say(self):
+        last = len(self.messages)
+        self.open("/001pwmail002")
+        for label, target in (("次のメール", "/001pwmail003"), ("前のメール", "/001pwmail002"),
+                              ("一覧へ", "/001pwtoplist")):
+            self.evaluate(CLICK_JS % json.dumps(label))
+            self.phone.browser.wait_loaded(target)
+        for number, missing in ((1, "前のメール"), (last, "次のメール")):
+            self.open(f"/001pwmail{number:03d}")
+            self.assertIsNone(self.evaluate(LINK_JS % json.dumps(missing)))
+            self.assertEqual(self.evaluate(LINK_JS % json.dumps("一覧へ")), "001pwtoplist")
+
+    def test_misread_characters_show_as_the_mail_holds_them_in_both_styles(self):
+        number = len(self.messages)
+        for path in ("/001pwtoplist", "/002pwtoplist", f"/001pwmail{number:03d}",
+                     f"/002pwmail{number:03d}"):
+            with self.subTest(path):
+                self.assertIn(MISREAD, self.open(path))
+
+
+class PagingTest(unittest.TestCase):
+    """Following 次へ (next) from the first page of a 45-message mailbox lists every
+    message once, in both orders, with and without a filter."""
+
+    COUNT = 45
+
+    @classmethod
+    def setUpClass(cls):
+        cls.work = make_temp_dir(cls.addClassCleanup)
+        mails = []
+        for n in range(1, cls.COUNT + 1):
+            message = MIMEText(f"text {n}\n", "plain", "us-ascii")
+            message["From"] = f"sender{n}@example.jp"
+            message["Subject"] = f"m{n:02d}" + (" skip" if n % 4 == 0 else "")
+            mails.append(message.as_bytes())
+        cls.pop3 = Pop3Fixture(os.path.join(cls.work, "pop3"), samples=mails)
+        cls.pop3.start()
+        cls.addClassCleanup(cls.pop3.stop)
+        cls.servers = {}
+        common = dict(ENABLE="1", WEB_PASS="pw", MAIL_SERVER=cls.pop3.address,
+                      MAIL_ACCOUNT=cls.pop3.user, MAIL_PASS=cls.pop3.password,
+                      MAIL_LIST_COUNT="20", MAIL_PAGE_STYLE="1")
+        # Two servers of two settings each: every order with and without the filter.
+        for name, first, second in (("a", ("0", "0"), ("1", "2")), ("b", ("1", "0"), ("0", "2"))):
+            settings = os.path.join(cls.work, f"{name}.stp")
+            for number, (order, filter_type) in ((1, first), (2, second)):
+                write_settings(settings, number, MAIL_LIST_ORDER=order, FILTER_TYPE=filter_type,
+                               FILTER2="skip", **common)
+            cls.servers[name] = Server(settings, os.path.join(cls.work, f"{name}.log"))
+            cls.addClassCleanup(cls.servers[name].stop)
+        cls.phone = PhoneBrowser(cls, 2 * OVERALL)
+
+    def test_next_links_list_every_message_once(self):
+        rows = (("a", 1, False, False), ("a", 2, True, True), ("b", 1, True, False),
+                ("b", 2, False, True))
+        for server, setting, newest_first, filtered in rows:
+            with self.subTest(server=server, newest_first=newest_first, filtered=filtered):
+                numbers = list(range(1, self.COUNT + 1))
+                if newest_first:
+                    numbers.reverse()
+                if filtered:
+                    numbers = [n for n in numbers if n % 4 != 0]
+                base = f"http://127.0.0.1:{self.servers[server].port}/{setting:03d}pw"
+                browser = self.phone.browser
+                try:
+                    self.phone.open(base + "toplist", "toplist")
+                    listed, pages = [], 0
+                    while True:
+                        pages += 1
+                        rows_shown = json.loads(browser.evaluate(ROWS_JS))
+                        listed += [int(r[0][-3:]) for r in rows_shown]
+                        first = browser.evaluate(LINK_JS % json.dumps("最初へ"))
+                        self.assertEqual(first, None if pages == 1 else f"{setting:03d}pwtoplist")
+                        following = browser.evaluate(LINK_JS % json.dumps("次へ"))
+                        if following is None:
+                            break
+                        self.assertLess(pages, 5)
+                        browser.evaluate(CLICK_JS % json.dumps("次へ"))
+                        browser.wait_loaded(following)
+                except CdpError as e:
+                    self.fail(str(e))
+                self.assertEqual(listed, numbers)
+                self.assertEqual(pages, -(-len(numbers) // 20))
 
 
 if __name__ == "__main__":

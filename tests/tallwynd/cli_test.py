@@ -62,7 +62,7 @@ class SetAndShowTest(unittest.TestCase):
                   "MAIL_SERVER": "pop.example.jp:1100", "MAIL_ACCOUNT": "taro",
                   "MAIL_PASS": "mailpw-9", "MAIL_LIMIT_ENABLE": "1", "MAIL_LIMIT_BYTE": "500",
                   "MAIL_LIMIT_ENABLE2": "1", "MAIL_LIMIT_BYTE2": "-4", "MAIL_LIST_COUNT": "12",
-                  "MAIL_LIST_ORDER": "1"}
+                  "MAIL_LIST_ORDER": "1", "MAIL_PAGE_STYLE": "1"}
         write_settings(self.file, 1, **values)
 
         shown = run(["show", "--settings", self.file, "1"])

@@ -113,17 +113,27 @@ class DovecotTest(unittest.TestCase):
     def test_message_number_the_mailbox_lacks_gives_the_head_only(self):
         self.assertEqual(self.server.page("/001pwmail099"), HEAD)
 
-    def test_wrong_mail_password_gives_the_head_only_and_logs_the_failure(self):
-        file = os.path.join(self.dir, "wrong.stp")
-        write_settings(file, 1, ENABLE="1", WEB_PASS="pw", MAIL_SERVER=self.pop3.address,
-                       MAIL_ACCOUNT=self.pop3.user, MAIL_PASS="not-" + self.pop3.password)
-        server = Server(file, os.path.join(self.dir, "wrong.log"))
-        try:
-            page, line = server.page_and_log_line("/001pwtoplist")
-        finally:
-            self.assertEqual(server.stop(), 0)
-        self.assertEqual(page, HEAD)
-        self.assertIn("page=toplist outcome=ユーザ名またはパスワードが違います。", line)
+    def test_wrong_mail_password_ends_the_page_as_its_style_does_and_is_logged(self):
+        refused = "ユーザ名またはパスワードが違います。"
+        # The classic page is its head alone; the modern one says what failed and ends.
+        rows = [("classic", "0", lambda page: self.assertEqual(page, HEAD)),
+                ("modern", "1", lambda page: self.assertTrue(
+                    page.endswith(b"<P CLASS=e>" + refused.encode("cp932") + b"</P>" + FOOTER),
+                    page[-200:]))]
+        for name, style, check in rows:
+            with self.subTest(name):
+                file = os.path.join(self.dir, f"wrong-{name}.stp")
+                write_settings(file, 1, ENABLE="1", WEB_PASS="pw", MAIL_SERVER=self.pop3.address,
+                               MAIL_ACCOUNT=self.pop3.user, MAIL_PASS="not-" + self.pop3.password,
+                               MAIL_PAGE_STYLE=style)
+                server = Server(file, os.path.join(self.dir, f"wrong-{name}.log"))
+                try:
+                    page, line = server.page_and_log_line("/001pwtoplist")
+                finally:
+                    self.assertEqual(server.stop(), 0)
+                check(page)
+                self.assertNotIn(b"not-" + self.pop3.password.encode(), page)
+                self.assertIn(f"page=toplist outcome={refused}", line)
 
     def test_every_served_page_is_logged_ok(self):
         _, line = self.server.page_and_log_line("/001pwmail004")
