@@ -33,6 +33,10 @@ step "tests"
 ctest --test-dir build/test --output-on-failure -j "$jobs" --timeout 300 | tee "$log"
 count_passed "$log"
 
+step "Debian package: lintian, contents, manual pages"
+tools/check_package.sh build/test
+passed=$((passed + 1))
+
 step "build with sanitizers (core, gateway, tallwynd)"
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTALLWYN_SANITIZE=ON \
     -DTALLWYN_BUILD_APP=OFF -DTALLWYN_BUILD_BENCH=OFF -DTALLWYN_WERROR=$werror >/dev/null

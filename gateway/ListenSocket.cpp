@@ -17,8 +17,13 @@
 #include "gateway/RequestRoute.h"
 #include "transport/Address.h"
 #include "transport/MyException.h"
+#include "transport/TlsServerContext.h"
 
 namespace {
+
+// Over HTTPS, one more field of the HTTP head: browsers that have seen the page over
+// HTTPS then never ask for it in plain text again, for a year.
+constexpr std::string_view kHstsField = "Strict-Transport-Security: max-age=31536000\r\n";
 
 using Clock = CRefusalThrottle::Clock;
 
@@ -32,26 +37,83 @@ std::string FormatPeer(const CAcceptedConnection& connection) {
     return std::string(text) + ":" + std::to_string(connection.port);
 }
 
-// Reads the request head up to its empty line. Returns the captured "GET /" line
-// (empty when there was none), or nothing when the head is too large to be served.
-// Bounded by the stream's deadline as a whole, not only wait by wait.
-std::optional<std::string> ReadRequestHead(CBlockingSocket& browser, int timeoutMs) {
+// Reads the request head up to its empty line into head. False when the head is too
+// large to be served. Bounded by the stream's deadline as a whole, not only wait by
+// wait.
+bool ReadRequestHead(CBlockingSocket& browser, int timeoutMs, CRequestHead& head) {
     char line[CRequestHead::kLineBufferSize];
-    CRequestHead head;
     for (;;) {
         const int n = browser.ReceiveUntil(line, sizeof line, 0, timeoutMs, '\n');
         if (n <= 0) {
-            return std::nullopt;
+            return false;
         }
         switch (head.Feed(std::string_view(line, static_cast<std::size_t>(n)))) {
             case CRequestHead::kMore:
                 break;
             case CRequestHead::kComplete:
-                return head.RequestLine();
+                return true;
             case CRequestHead::kTooLarge:
-                return std::nullopt;
+                return false;
         }
     }
+}
+
+int PortOf(int fd) {
+    if (fd < 0) {
+        return 0;
+    }
+    sockaddr_in local{};
+    socklen_t length = sizeof local;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
+        return 0;
+    }
+    return ntohs(local.sin_port);
+}
+
+// A bound, not yet listening, non-blocking socket; or the errno of the failure.
+int MakeSocket(int port, const char* address, int& fd) {
+    fd = -1;
+    if (port < 0 || port > kMaxPort) {
+        return EINVAL;
+    }
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(static_cast<uint16_t>(port));
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (address != nullptr && *address != '\0' &&
+        inet_pton(AF_INET, address, &local.sin_addr) != 1) {
+        return EINVAL;
+    }
+    // Non-blocking, so that an accept with nothing waiting returns at once.
+    const int made = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (made < 0) {
+        return errno;
+    }
+    // Without it a restart fails for a minute after serving, while old connections
+    // linger in TIME_WAIT.
+    const int one = 1;
+    if (::setsockopt(made, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
+        ::bind(made, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+        const int error = errno;
+        ::close(made);
+        return error;
+    }
+    fd = made;
+    return 0;
+}
+
+void CloseHandle(int& fd) {
+    if (fd >= 0) {
+        ::close(fd);
+        fd = -1;
+    }
+}
+
+int ListenOn(int fd, int backlog) {
+    if (fd < 0) {
+        return EBADF;
+    }
+    return ::listen(fd, backlog) == 0 ? 0 : errno;
 }
 
 // Closes the accepted connection however the request ends.
@@ -77,60 +139,35 @@ CListenSocket::~CListenSocket() {
 
 int CListenSocket::Create(int port, const char* address) {
     // A new Create never leaves an earlier socket behind.
-    Close();
-    if (port < 0 || port > kMaxPort) {
-        return EINVAL;
-    }
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(static_cast<uint16_t>(port));
-    local.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (address != nullptr && *address != '\0' &&
-        inet_pton(AF_INET, address, &local.sin_addr) != 1) {
-        return EINVAL;
-    }
-    // Non-blocking, so that an accept with nothing waiting returns at once.
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        return errno;
-    }
-    // Without it a restart fails for a minute after serving, while old connections
-    // linger in TIME_WAIT.
-    const int one = 1;
-    if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
-        ::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
-        const int error = errno;
-        ::close(fd);
-        return error;
-    }
-    m_hSocket = fd;
-    return 0;
+    CloseHandle(m_hSocket);
+    return MakeSocket(port, address, m_hSocket);
+}
+
+int CListenSocket::CreateHttps(int port, const char* address, const CTlsServerContext& context) {
+    CloseHandle(m_hHttpsSocket);
+    m_tlsContext = &context;
+    return MakeSocket(port, address, m_hHttpsSocket);
 }
 
 int CListenSocket::Listen(int backlog) {
-    if (m_hSocket < 0) {
-        return EBADF;
-    }
-    return ::listen(m_hSocket, backlog) == 0 ? 0 : errno;
+    return ListenOn(m_hSocket, backlog);
+}
+
+int CListenSocket::ListenHttps(int backlog) {
+    return ListenOn(m_hHttpsSocket, backlog);
 }
 
 void CListenSocket::Close() {
-    if (m_hSocket >= 0) {
-        ::close(m_hSocket);
-        m_hSocket = -1;
-    }
+    CloseHandle(m_hSocket);
+    CloseHandle(m_hHttpsSocket);
 }
 
 int CListenSocket::Port() const {
-    if (m_hSocket < 0) {
-        return 0;
-    }
-    sockaddr_in local{};
-    socklen_t length = sizeof local;
-    if (::getsockname(m_hSocket, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
-        return 0;
-    }
-    return ntohs(local.sin_port);
+    return PortOf(m_hSocket);
+}
+
+int CListenSocket::HttpsPort() const {
+    return PortOf(m_hHttpsSocket);
 }
 
 void CListenSocket::OnAccept(int errorCode) {
@@ -146,20 +183,45 @@ void CListenSocket::OnAccept(int errorCode) {
 }
 
 std::optional<CAcceptedConnection> CListenSocket::Accept() {
-    if (m_hSocket < 0) {
+    return AcceptOn(m_hSocket, false);
+}
+
+std::optional<CAcceptedConnection> CListenSocket::AcceptHttps() {
+    return AcceptOn(m_hHttpsSocket, true);
+}
+
+std::optional<CAcceptedConnection> CListenSocket::AcceptOn(int hSocket, bool https) {
+    if (hSocket < 0) {
         return std::nullopt;
     }
     sockaddr_in peer{};
     socklen_t peerLength = sizeof peer;
     int fd;
     do {
-        fd = ::accept4(m_hSocket, reinterpret_cast<sockaddr*>(&peer), &peerLength, SOCK_CLOEXEC);
+        fd = ::accept4(hSocket, reinterpret_cast<sockaddr*>(&peer), &peerLength, SOCK_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         // Nothing waiting after all, or the connection went away: drop the notification.
         return std::nullopt;
     }
-    return CAcceptedConnection{fd, peer.sin_addr.s_addr, ntohs(peer.sin_port)};
+    return CAcceptedConnection{fd, peer.sin_addr.s_addr, ntohs(peer.sin_port), https};
+}
+
+bool CListenSocket::Admitted(const IpAddress& address, CRequestRecord& record,
+                             Clock::time_point now) {
+    switch (m_throttle.Check(address, now)) {
+        case CRefusalThrottle::kServe:
+            return true;
+        case CRefusalThrottle::kDropFirst:
+            record.page = "throttled";
+            if (m_onServed) {
+                m_onServed(record);
+            }
+            return false;
+        case CRefusalThrottle::kDrop:
+            return false;
+    }
+    return false;
 }
 
 void CListenSocket::Serve(const CAcceptedConnection& connection) {
@@ -169,46 +231,56 @@ void CListenSocket::Serve(const CAcceptedConnection& connection) {
     const CConnectionHandle handle(connection.fd);
     CRequestRecord record;
     record.client = FormatPeer(connection);
-    switch (m_throttle.Check(connection.address, start)) {
-        case CRefusalThrottle::kServe:
-            break;
-        case CRefusalThrottle::kDropFirst:
-            record.page = "throttled";
-            if (m_onServed) {
-                m_onServed(record);
-            }
-            return;
-        case CRefusalThrottle::kDrop:
-            return;
+    IpAddress client = CTrustedProxies::FromIpv4(connection.address);
+    // A proxy speaks for many clients: which of them it is shows only in the head.
+    const bool viaProxy = m_proxies.Contains(client);
+    if (!viaProxy && !Admitted(client, record, start)) {
+        return;
     }
     record.page = "refused";
-    {
-        CBlockingSocket browser(handle.Get());
-        // The head has one time-out in all: a client sending a byte now and then
-        // must not restart the clock with each one.
-        browser.SetDeadline(start + std::chrono::milliseconds(m_timeoutMs));
-        try {
-            const std::optional<std::string> requestLine = ReadRequestHead(browser, m_timeoutMs);
-            if (requestLine) {
-                const auto deadline =
-                    start + std::chrono::milliseconds(m_timeoutMs) * kRequestTimeouts;
-                browser.SetDeadline(deadline);
-                HandleRequest(requestLine->c_str(), browser, record, deadline, connection.address);
-            } else {
-                record.refusal = "head too large";
-            }
-        } catch (const CMyException& e) {
-            // Reading the head or sending the page head failed: the request is dropped.
-            record.errorCode = e.m_nCode;
-            record.errorText = e.GetErrorMessage();
-            record.detail = browser.LastErrorDetail();
+    CBlockingSocket browser(handle.Get());
+    // The head, and the TLS handshake before it, have one time-out in all: a
+    // client sending a byte now and then must not restart the clock with each one.
+    browser.SetDeadline(start + std::chrono::milliseconds(m_timeoutMs));
+    try {
+        if (connection.https &&
+            (m_tlsContext == nullptr || browser.AcceptTls(*m_tlsContext, m_timeoutMs) != 0)) {
+            throw CMyException(ERR_RECEIVE);
         }
+        CRequestHead head;
+        if (!ReadRequestHead(browser, m_timeoutMs, head)) {
+            record.refusal = "head too large";
+        } else {
+            if (viaProxy) {
+                if (const auto forwarded =
+                        m_proxies.ClientOf(head.XForwardedFor(), head.Forwarded())) {
+                    client = *forwarded;
+                    record.proxy = record.client;
+                    record.client = CTrustedProxies::Format(client);
+                }
+                if (!Admitted(client, record, start)) {
+                    return;
+                }
+            }
+            const auto deadline = start + std::chrono::milliseconds(m_timeoutMs) * kRequestTimeouts;
+            browser.SetDeadline(deadline);
+            HandleRequest(head.RequestLine().c_str(), browser, record, deadline, client);
+        }
+    } catch (const CMyException& e) {
+        // The handshake, reading the head or sending the page head failed: the
+        // request is dropped.
+        record.errorCode = e.m_nCode;
+        record.errorText = e.GetErrorMessage();
+        record.detail = browser.LastErrorDetail();
     }
     record.milliseconds =
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
     if (m_onServed) {
         m_onServed(record);
     }
+    // Over HTTPS the close notification, not the close, tells the browser that the
+    // page is whole.
+    browser.EndTls();
 }
 
 void CListenSocket::HandleRequest(const char* requestLine, CBlockingSocket& browser) {
@@ -220,7 +292,7 @@ void CListenSocket::HandleRequest(const char* requestLine, CBlockingSocket& brow
 
 void CListenSocket::HandleRequest(const char* requestLine, CBlockingSocket& browser,
                                   CRequestRecord& record, Clock::time_point deadline,
-                                  std::optional<std::uint32_t> address) {
+                                  std::optional<IpAddress> address) {
     const CRequestRoute route = RouteRequest(requestLine != nullptr ? requestLine : "", m_settings);
     record.settingNumber = route.settingNumber;
     if (route.Refused()) {
@@ -242,6 +314,9 @@ void CListenSocket::HandleRequest(const char* requestLine, CBlockingSocket& brow
     // server is contacted. A failure here ends the request in OnAccept.
     const CPageStyle style(setting, route.settingText, route.passText);
     std::string head(style.HttpHead());
+    if (browser.IsTls()) {
+        head.insert(head.size() - 2, kHstsField);  // before the empty line
+    }
     head += route.page == CRequestRoute::kList ? style.ListHead(route.paged ? route.listFrom : 0)
                                                : style.MailHead(route.messageNumber);
     try {

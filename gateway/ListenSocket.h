@@ -6,15 +6,21 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "gateway/RefusalThrottle.h"
+#include "gateway/TrustedProxies.h"
 #include "settings/Setting.h"
 #include "transport/BlockingSocket.h"
+
+class CTlsServerContext;
 
 // What one accepted connection came to, handed to the owner (window or tallwynd)
 // for its log. Never holds a password.
 struct CRequestRecord {
-    std::string client;      // peer address, "a.b.c.d:port"
+    std::string client;      // peer address, "a.b.c.d:port"; behind a trusted proxy
+                             // the client's address the proxy gave, without port
+    std::string proxy;       // the trusted proxy's "a.b.c.d:port" then, else empty
     int settingNumber = -1;  // -1 when the path gave none
     std::string page;        // "toplist", "mail N", "refused" or "throttled"
     std::string refusal;     // why it was refused ("wrong password", ...), else empty
@@ -33,6 +39,7 @@ struct CAcceptedConnection {
     int fd = -1;
     std::uint32_t address = 0;  // the peer's IPv4 address, network byte order
     int port = 0;
+    bool https = false;  // taken on the HTTPS socket: TLS comes first
 };
 
 // The HTTP server socket. Whoever runs the event loop calls OnAccept when the
@@ -61,12 +68,19 @@ public:
     int Create(int port, const char* address = nullptr);
     // Starts listening. Returns 0, or the errno of the failure.
     int Listen(int backlog = 5);
-    // Closes the socket; harmless when there is none.
+    // The HTTPS socket, beside the plain one or alone: its connections begin with a
+    // TLS handshake with the pair context holds at that moment (the context must
+    // outlive the listener). Returns 0, or the errno of the failure.
+    int CreateHttps(int port, const char* address, const CTlsServerContext& context);
+    int ListenHttps(int backlog = 5);
+    // Closes both sockets; harmless when there is none.
     void Close();
 
     int Handle() const { return m_hSocket; }
+    int HttpsHandle() const { return m_hHttpsSocket; }
     // The port the socket is bound to, 0 when there is none.
     int Port() const;
+    int HttpsPort() const;
 
     // A whole request takes at most this many time-outs.
     static constexpr int kRequestTimeouts = 4;
@@ -79,6 +93,7 @@ public:
     void OnAccept(int errorCode = 0);
     // Takes one waiting connection, if there is one.
     std::optional<CAcceptedConnection> Accept();
+    std::optional<CAcceptedConnection> AcceptHttps();
     // Serves an accepted connection and closes it.
     void Serve(const CAcceptedConnection& connection);
     // Answers one captured request line on the browser stream.
@@ -92,6 +107,9 @@ public:
 
     // Wrong passwords per address before it is shut out (0: never); see CRefusalThrottle.
     void SetMaxRefusals(int maxRefusals) { m_throttle.SetMaxRefusals(maxRefusals); }
+    // Whose X-Forwarded-For or Forwarded names the client; see CTrustedProxies.
+    // Set before serving.
+    void SetTrustedProxies(CTrustedProxies proxies) { m_proxies = std::move(proxies); }
 
     // Called after each accepted connection is closed, on the thread that served it,
     // except for a throttled address's connections after the first of its blocked
@@ -103,10 +121,17 @@ public:
 private:
     void HandleRequest(const char* requestLine, CBlockingSocket& browser, CRequestRecord& record,
                        CRefusalThrottle::Clock::time_point deadline,
-                       std::optional<std::uint32_t> address);
+                       std::optional<IpAddress> address);
+    // Whether a connection from address is served; logs the first one dropped.
+    bool Admitted(const IpAddress& address, CRequestRecord& record,
+                  CRefusalThrottle::Clock::time_point now);
+    std::optional<CAcceptedConnection> AcceptOn(int hSocket, bool https);
 
     const CSettingTable& m_settings;
     int m_hSocket = -1;
+    int m_hHttpsSocket = -1;
+    const CTlsServerContext* m_tlsContext = nullptr;
+    CTrustedProxies m_proxies;
     int m_timeoutMs = kTimeoutMs;
     CRefusalThrottle m_throttle;
     std::array<std::timed_mutex, SETTING_SLOTS> m_sessions;  // by setting number

@@ -15,7 +15,7 @@ int CRefusalThrottle::MaxRefusals() const {
     return m_maxRefusals;
 }
 
-CRefusalThrottle::Verdict CRefusalThrottle::Check(std::uint32_t address, Clock::time_point now) {
+CRefusalThrottle::Verdict CRefusalThrottle::Check(const IpAddress& address, Clock::time_point now) {
     const std::lock_guard lock(m_mutex);
     const auto found = m_entries.find(address);
     if (found == m_entries.end() || now >= found->second.blockedUntil) {
@@ -30,7 +30,7 @@ CRefusalThrottle::Verdict CRefusalThrottle::Check(std::uint32_t address, Clock::
     return kDropFirst;
 }
 
-void CRefusalThrottle::NoteRefusal(std::uint32_t address, Clock::time_point now) {
+void CRefusalThrottle::NoteRefusal(const IpAddress& address, Clock::time_point now) {
     const std::lock_guard lock(m_mutex);
     if (m_maxRefusals == 0) {
         return;

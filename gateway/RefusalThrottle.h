@@ -4,8 +4,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
+
+#include "gateway/TrustedProxies.h"
 
 // Slows the guessing of public passwords: an address that has had kMaxRefusals wrong
 // passwords within kWindow gets its connections closed unanswered for the next
@@ -29,12 +32,12 @@ public:
     void SetMaxRefusals(int maxRefusals);
     int MaxRefusals() const;
 
-    // What to do with a new connection from address (IPv4, network byte order):
-    // kDropFirst for the first connection dropped in a blocked period (worth a log
-    // line), kDrop for the rest of them.
-    Verdict Check(std::uint32_t address, Clock::time_point now);
+    // What to do with a new connection from address (the peer's, or the client's
+    // behind a trusted proxy): kDropFirst for the first connection dropped in a
+    // blocked period (worth a log line), kDrop for the rest of them.
+    Verdict Check(const IpAddress& address, Clock::time_point now);
     // Counts a wrong password from address.
-    void NoteRefusal(std::uint32_t address, Clock::time_point now);
+    void NoteRefusal(const IpAddress& address, Clock::time_point now);
 
 private:
     struct CEntry {
@@ -46,7 +49,14 @@ private:
 
     void MakeRoom();
 
+    struct CHash {
+        std::size_t operator()(const IpAddress& address) const {
+            return std::hash<std::string_view>()(
+                std::string_view(reinterpret_cast<const char*>(address.data()), address.size()));
+        }
+    };
+
     mutable std::mutex m_mutex;
     int m_maxRefusals = kDefaultMaxRefusals;
-    std::unordered_map<std::uint32_t, CEntry> m_entries;
+    std::unordered_map<IpAddress, CEntry, CHash> m_entries;
 };

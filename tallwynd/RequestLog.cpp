@@ -32,6 +32,9 @@ std::string CRequestLog::Value(std::string_view utf8) {
 std::string CRequestLog::FormatLine(const CRequestRecord& record, std::string_view timeText) {
     std::string line(timeText);
     line += " client=" + Value(record.client.empty() ? "-" : record.client);
+    if (!record.proxy.empty()) {
+        line += " via=" + Value(record.proxy);
+    }
     line += " setting=" +
             (record.settingNumber < 0 ? std::string("-") : std::to_string(record.settingNumber));
     line += " page=" + Value(record.page);

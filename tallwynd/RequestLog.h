@@ -9,6 +9,7 @@
 // The one line per request that tallwynd writes to standard error:
 //   2024-05-01T10:00:00+0900 client=127.0.0.1:50312 setting=1 page="mail 3" outcome=ok bytes=2048
 //   ms=35
+// Behind a trusted proxy, client is the address the proxy gave and via= the proxy's.
 // outcome is ok; refused, followed by reason="..." ("wrong password", "disabled", "no
 // such page", "head too large"); throttled, for the first connection closed unanswered
 // while its address is shut out; or the failure's message in UTF-8 on one line,

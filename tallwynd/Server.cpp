@@ -13,6 +13,21 @@ namespace {
 // The write end of the self-pipe through which a stop signal wakes the loop.
 volatile sig_atomic_t g_wakeFd = -1;
 volatile sig_atomic_t g_stopRequested = 0;
+volatile sig_atomic_t g_reloadRequested = 0;
+
+void WakeFromSignal() {
+    int savedErrno = errno;
+    char byte = 0;
+    if (g_wakeFd >= 0) {
+        [[maybe_unused]] auto written = write(g_wakeFd, &byte, 1);
+    }
+    errno = savedErrno;
+}
+
+void OnReloadSignal(int) {
+    g_reloadRequested = 1;
+    WakeFromSignal();
+}
 
 void OnStopSignal(int signalNumber) {
     if (g_stopRequested) {
@@ -22,17 +37,12 @@ void OnStopSignal(int signalNumber) {
         return;
     }
     g_stopRequested = 1;
-    int savedErrno = errno;
-    char byte = 0;
-    if (g_wakeFd >= 0) {
-        [[maybe_unused]] auto written = write(g_wakeFd, &byte, 1);
-    }
-    errno = savedErrno;
+    WakeFromSignal();
 }
 
 }  // namespace
 
-// Routes SIGINT and SIGTERM into a self-pipe while it lives.
+// Routes SIGINT, SIGTERM and SIGHUP into a self-pipe while it lives.
 class CStopSignals {
 public:
     CStopSignals() {
@@ -41,12 +51,15 @@ public:
             return;
         }
         g_stopRequested = 0;
+        g_reloadRequested = 0;
         g_wakeFd = m_pipe[1];
         struct sigaction action {};
         action.sa_handler = OnStopSignal;
         sigemptyset(&action.sa_mask);
         sigaction(SIGINT, &action, &m_oldInt);
         sigaction(SIGTERM, &action, &m_oldTerm);
+        action.sa_handler = OnReloadSignal;
+        sigaction(SIGHUP, &action, &m_oldHup);
     }
     ~CStopSignals() {
         if (m_pipe[0] < 0) {
@@ -54,6 +67,7 @@ public:
         }
         sigaction(SIGINT, &m_oldInt, nullptr);
         sigaction(SIGTERM, &m_oldTerm, nullptr);
+        sigaction(SIGHUP, &m_oldHup, nullptr);
         g_wakeFd = -1;
         close(m_pipe[0]);
         close(m_pipe[1]);
@@ -68,6 +82,7 @@ private:
     int m_pipe[2];
     struct sigaction m_oldInt {};
     struct sigaction m_oldTerm {};
+    struct sigaction m_oldHup {};
 };
 
 CServer::CServer(const CSettingTable& settings) : m_listener(settings) {}
@@ -81,11 +96,24 @@ CServer::~CServer() {
     }
 }
 
-int CServer::Start(int port, const char* address, int maxConnections) {
+int CServer::Start(int port, const char* address, int maxConnections, int httpsPort,
+                   const CTlsServerContext* context) {
     m_maxConnections = std::max(1, maxConnections);
-    int error = m_listener.Create(port, address);
-    if (error == 0) {
-        error = m_listener.Listen(std::max(kMinBacklog, m_maxConnections));
+    const int backlog = std::max(kMinBacklog, m_maxConnections);
+    m_failedOnHttps = false;
+    int error = port == kNoPort ? 0 : m_listener.Create(port, address);
+    if (error == 0 && port != kNoPort) {
+        error = m_listener.Listen(backlog);
+    }
+    if (error == 0 && httpsPort != kNoPort) {
+        m_failedOnHttps = true;
+        error = context == nullptr ? EINVAL : m_listener.CreateHttps(httpsPort, address, *context);
+        if (error == 0) {
+            error = m_listener.ListenHttps(backlog);
+        }
+    }
+    if (error == 0 && port == kNoPort && httpsPort == kNoPort) {
+        error = EINVAL;
     }
     if (error == 0 && m_wakePipe[0] < 0 && pipe2(m_wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         m_wakePipe[0] = m_wakePipe[1] = -1;
@@ -124,10 +152,12 @@ int CServer::Run() {
         }
         // With every worker busy the listener is not watched: new connections wait in
         // its backlog until a worker wakes the loop.
-        pollfd fds[3] = {{m_signals->ReadFd(), POLLIN, 0},
+        const auto listening = static_cast<short>(workerFree ? POLLIN : 0);
+        pollfd fds[4] = {{m_signals->ReadFd(), POLLIN, 0},
                          {m_wakePipe[0], POLLIN, 0},
-                         {m_listener.Handle(), static_cast<short>(workerFree ? POLLIN : 0), 0}};
-        int ready = poll(fds, 3, -1);
+                         {m_listener.Handle(), listening, 0},
+                         {m_listener.HttpsHandle(), listening, 0}};
+        int ready = poll(fds, 4, -1);
         if (ready < 0) {
             if (errno == EINTR) {
                 continue;
@@ -135,24 +165,44 @@ int CServer::Run() {
             result = errno;
             break;
         }
-        if (fds[0].revents != 0 || g_stopRequested) {
+        if (g_stopRequested) {
             break;
         }
-        if (fds[1].revents & POLLIN) {
-            char drained[64];
-            while (read(m_wakePipe[0], drained, sizeof drained) > 0) {
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].revents & POLLIN) {
+                char drained[64];
+                while (read(fds[i].fd, drained, sizeof drained) > 0) {
+                }
             }
         }
-        if (fds[2].revents & (POLLERR | POLLNVAL)) {
+        if (g_reloadRequested) {
+            // Requests in progress go on meanwhile: the workers do not wait for this.
+            g_reloadRequested = 0;
+            if (m_onReload) {
+                m_onReload();
+            }
+        }
+        if ((fds[2].revents | fds[3].revents) & (POLLERR | POLLNVAL)) {
             result = EBADF;
             break;
         }
-        if (workerFree && (fds[2].revents & POLLIN)) {
-            if (const std::optional<CAcceptedConnection> connection = m_listener.Accept()) {
-                const std::lock_guard lock(m_mutex);
-                m_queue.push_back(*connection);
+        if (workerFree && ((fds[2].revents | fds[3].revents) & POLLIN)) {
+            std::optional<CAcceptedConnection> plain, https;
+            if (fds[2].revents & POLLIN) {
+                plain = m_listener.Accept();
             }
-            m_queued.notify_one();
+            if (fds[3].revents & POLLIN) {
+                https = m_listener.AcceptHttps();
+            }
+            {
+                const std::lock_guard lock(m_mutex);
+                for (const auto* connection : {&plain, &https}) {
+                    if (*connection) {
+                        m_queue.push_back(**connection);
+                    }
+                }
+            }
+            m_queued.notify_all();
         }
     }
     m_listener.Close();

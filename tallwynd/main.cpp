@@ -30,12 +30,14 @@
 #include "tallwynd/Server.h"
 #include "tallwynd/SettingEditor.h"
 #include "transport/Address.h"
+#include "transport/TlsServerContext.h"
 
 namespace {
 
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 constexpr int kDefaultPort = 8080;
+constexpr int kNoPort = CServer::kNoPort;
 // Malloc arenas shared by all request workers.
 constexpr int kMallocArenas = 2;
 
@@ -217,15 +219,16 @@ std::optional<std::string> ResolveBindAddress(const std::string& name) {
     return std::string(text);
 }
 
-std::string ListenFailure(int error, int port, const std::string& address) {
+std::string ListenFailure(int error, int port, const std::string& address,
+                          const std::string& option) {
     const std::string where = (address.empty() ? "" : address + ":") + std::to_string(port);
     switch (error) {
         case EADDRINUSE:
             return "port " + std::to_string(port) + " is already in use" +
-                   (address.empty() ? "" : " on " + address) + "; choose another with --port";
+                   (address.empty() ? "" : " on " + address) + "; choose another with " + option;
         case EACCES:
             return "no permission to listen on " + where +
-                   " (ports below 1024 need privileges); choose another with --port";
+                   " (ports below 1024 need privileges); choose another with " + option;
         case EADDRNOTAVAIL:
             return address + " is not an address of this machine; check --bind";
         default:
@@ -239,11 +242,59 @@ struct CServeOptions {
     double timeoutSeconds = kDefaultTimeoutSeconds;
     int maxConnections = CServer::kDefaultMaxConnections;
     int maxRefusals = CRefusalThrottle::kDefaultMaxRefusals;
+    int httpsPort = kNoPort;
+    std::string tlsCert;
+    std::string tlsKey;
+    bool noHttp = false;
+    std::vector<std::string> trustedProxies;
 };
+
+// What is wrong with the HTTPS and proxy options taken together, or an empty text.
+std::string CheckServeOptions(const CServeOptions& options, CTrustedProxies& proxies) {
+    const bool https = options.httpsPort != kNoPort;
+    if (https && (options.tlsCert.empty() || options.tlsKey.empty())) {
+        return "--https-port needs --tls-cert FILE and --tls-key FILE";
+    }
+    if (!https && (!options.tlsCert.empty() || !options.tlsKey.empty())) {
+        return "--tls-cert and --tls-key are for --https-port N";
+    }
+    if (options.noHttp && !https) {
+        return "--no-http leaves nothing to serve without --https-port";
+    }
+    if (https && !options.noHttp && options.port == options.httpsPort && options.port != 0) {
+        return "--port and --https-port are both " + std::to_string(options.port);
+    }
+    for (const std::string& range : options.trustedProxies) {
+        if (!proxies.Add(range)) {
+            return "--trusted-proxy " + range + " is not ADDRESS or ADDRESS/BITS (IPv4 or IPv6)";
+        }
+    }
+    return {};
+}
+
+void PrintServing(const char* scheme, const std::string& host, int port) {
+    std::cout << "tallwynd: serving " << scheme << "://" << host << ":" << port
+              << "/001XXXXXXtoplist (001 or 002: the setting, XXXXXX: its public password)"
+              << std::endl;
+}
 
 int ServeCommand(const std::string& path, const CServeOptions& options) {
     const std::string& bind = options.bind;
-    const int port = options.port;
+    const int port = options.noHttp ? kNoPort : options.port;
+    CTrustedProxies proxies;
+    if (const std::string problem = CheckServeOptions(options, proxies); !problem.empty()) {
+        Complain(problem);
+        return kExitUsage;
+    }
+    // Read before anything listens: a pair that cannot serve stops the start.
+    CTlsServerContext tls;
+    if (options.httpsPort != kNoPort) {
+        if (const std::string problem = tls.Load(options.tlsCert, options.tlsKey);
+            !problem.empty()) {
+            Complain(problem);
+            return kExitFailure;
+        }
+    }
     std::optional<std::string> address;
     if (!bind.empty()) {
         address = ResolveBindAddress(bind);
@@ -270,6 +321,7 @@ int ServeCommand(const std::string& path, const CServeOptions& options) {
     CServer server(*settings);
     server.Listener().SetTimeout(static_cast<int>(options.timeoutSeconds * 1000));
     server.Listener().SetMaxRefusals(options.maxRefusals);
+    server.Listener().SetTrustedProxies(proxies);
     // Requests end side by side; each line goes out whole.
     static std::mutex logMutex;
     server.Listener().m_onServed = [](const CRequestRecord& record) {
@@ -281,9 +333,29 @@ int ServeCommand(const std::string& path, const CServeOptions& options) {
     server.Listener().m_onAcceptError = [](int error) {
         Complain(std::string("accepting a connection failed: ") + std::strerror(error));
     };
-    int error = server.Start(port, address ? address->c_str() : nullptr, options.maxConnections);
+    // A renewed certificate is read on SIGHUP; a pair that does not load leaves the
+    // one in use.
+    server.m_onReload = [&tls, &options] {
+        std::string line;
+        if (options.httpsPort == kNoPort) {
+            line = "SIGHUP: nothing to read again without --https-port";
+        } else if (const std::string problem = tls.Load(options.tlsCert, options.tlsKey);
+                   problem.empty()) {
+            line = "SIGHUP: read " + options.tlsCert + " and " + options.tlsKey +
+                   " again; new connections get them";
+        } else {
+            line = "SIGHUP: " + problem + "; the certificate in use is kept";
+        }
+        const std::lock_guard lock(logMutex);
+        Complain(line);
+    };
+    int error = server.Start(port, address ? address->c_str() : nullptr, options.maxConnections,
+                             options.httpsPort, &tls);
     if (error != 0) {
-        Complain(ListenFailure(error, port, address ? *address : std::string()));
+        const bool onHttps = server.FailedOnHttps();
+        Complain(ListenFailure(error, onHttps ? options.httpsPort : port,
+                               address ? *address : std::string(),
+                               onHttps ? "--https-port" : "--port"));
         return kExitFailure;
     }
 
@@ -292,9 +364,12 @@ int ServeCommand(const std::string& path, const CServeOptions& options) {
         char name[256] = {};
         host = gethostname(name, sizeof name - 1) == 0 && name[0] != '\0' ? name : "localhost";
     }
-    std::cout << "tallwynd: serving http://" << host << ":" << server.Port()
-              << "/001XXXXXXtoplist (001 or 002: the setting, XXXXXX: its public password)"
-              << std::endl;
+    if (port != kNoPort) {
+        PrintServing("http", host, server.Port());
+    }
+    if (options.httpsPort != kNoPort) {
+        PrintServing("https", host, server.HttpsPort());
+    }
     if (!fileExists) {
         Complain(path + " does not exist; both settings are off until set with 'tallwynd set'");
     } else if (!(*settings)[1].ENABLE && !(*settings)[2].ENABLE) {
@@ -318,7 +393,8 @@ int ServeCommand(const std::string& path, const CServeOptions& options) {
 int main(int argc, char** argv) {
     CLI::App app(
         "Serves the mail of two POP3 mailboxes as plain web pages, without a window.\n"
-        "Without a command it serves until SIGINT or SIGTERM.",
+        "Without a command it serves until SIGINT or SIGTERM; SIGHUP reads the HTTPS\n"
+        "certificate and key again.",
         "tallwynd");
     app.set_version_flag("--version", "tallwynd " TALLWYN_VERSION);
     app.footer(
@@ -326,7 +402,8 @@ int main(int argc, char** argv) {
         "Examples:\n"
         "  tallwynd set 1 MAIL_SERVER=pop.example.jp:110 MAIL_ACCOUNT=taro MAIL_PASS=- \\\n"
         "               WEB_PASS=- ENABLE=1\n"
-        "  tallwynd --port 8080");
+        "  tallwynd --port 8080\n"
+        "  tallwynd --https-port 8443 --tls-cert fullchain.pem --tls-key privkey.pem");
 
     std::string settingsFile;
     CServeOptions serve;
@@ -348,10 +425,26 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(1, 1024));
     app.add_option("--max-refusals", serve.maxRefusals,
                    "wrong passwords from one address within 60 s before its connections are "
-                   "closed unanswered for 60 s; 0 turns this off, as behind a reverse proxy "
-                   "(default: 10)")
+                   "closed unanswered for 60 s; 0 turns this off (default: 10)")
         ->type_name("N")
         ->check(CLI::Range(0, CRefusalThrottle::kMostMaxRefusals));
+    app.add_option("--https-port", serve.httpsPort,
+                   "also serve the pages over HTTPS on this port, 0 for any free one")
+        ->type_name("N")
+        ->check(CLI::Range(0, kMaxPort));
+    app.add_option("--tls-cert", serve.tlsCert,
+                   "PEM certificate for HTTPS, followed by its chain (certbot's fullchain.pem)")
+        ->type_name("FILE");
+    app.add_option("--tls-key", serve.tlsKey,
+                   "PEM private key of --tls-cert, without a pass phrase (certbot's privkey.pem); "
+                   "both are read again on SIGHUP")
+        ->type_name("FILE");
+    app.add_flag("--no-http", serve.noHttp, "serve HTTPS alone, no plain HTTP port");
+    app.add_option("--trusted-proxy", serve.trustedProxies,
+                   "reverse proxy (ADDRESS or ADDRESS/BITS, IPv4 or IPv6; repeatable) whose "
+                   "X-Forwarded-For or Forwarded names the client for throttling and the log")
+        ->type_name("ADDRESS[/BITS]")
+        ->allow_extra_args(false);
 
     int showNumber = 0;
     auto* show = app.add_subcommand("show", "print settings 1 and 2 (or N), passwords masked");

@@ -6,7 +6,8 @@ tallwyn_packages_build=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-d
     libbenchmark-dev libcli11-dev libssl-dev qt6-base-dev libgl-dev libgmime-3.0-dev
     libxml2-dev)
 tallwyn_packages_run=(dovecot-pop3d python3 curl fonts-ipafont-gothic)
-tallwyn_packages_test=(chromium clang libclang-rt-14-dev xvfb xauth openssl systemd)
+tallwyn_packages_test=(chromium clang libclang-rt-14-dev xvfb xauth openssl systemd
+    dpkg-dev lintian man-db)
 # Only for docs/make_screenshot.sh and docs/make_phone_screenshots.sh.
 tallwyn_packages_docs=(xvfb xauth openbox x11-utils imagemagick chromium
     fonts-noto-color-emoji)

@@ -38,6 +38,12 @@ class TestPki:
         """(certificate, key) of "server", "stranger-server" or "other-name-server"."""
         return self.path(which + ".pem"), self.path(which + ".key")
 
+    def issue(self, stem: str, names=("localhost", "127.0.0.1")) -> tuple[str, str]:
+        """A further server certificate of the first authority (a renewal), with a
+        key of its own: (certificate, key)."""
+        _server(self.directory, stem, "ca", list(names))
+        return self.server(stem)
+
 
 def _run(*args: str) -> None:
     subprocess.run([OPENSSL, *args], check=True, stdout=subprocess.DEVNULL,

@@ -179,16 +179,33 @@ int CBlockingSocket::StartTls(const char* serverName, int timeoutMs) {
     if (m_tls) {
         return 0;  // already TLS
     }
+    // Whatever was read before the handshake is not part of the TLS stream.
+    m_readPos = m_readEnd = 0;
+    m_tls = std::make_unique<CTlsSession>();
+    return Handshake(m_tls->Begin(m_hSocket, serverName, m_errorDetail), timeoutMs);
+}
+
+int CBlockingSocket::AcceptTls(const CTlsServerContext& context, int timeoutMs) {
+    m_errorDetail.clear();
+    if (m_hSocket == kNoHandle) {
+        m_errorDetail = "no connection to start TLS on";
+        return -5;
+    }
+    if (m_tls) {
+        return 0;
+    }
+    m_readPos = m_readEnd = 0;
+    m_tls = std::make_unique<CTlsSession>();
+    return Handshake(m_tls->BeginServer(m_hSocket, context, m_errorDetail), timeoutMs);
+}
+
+int CBlockingSocket::Handshake(bool going, int timeoutMs) {
     bool bounded = timeoutMs > 0;
     auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     if (m_deadline && (!bounded || *m_deadline < deadline)) {
         bounded = true;
         deadline = *m_deadline;
     }
-    // Whatever was read before the handshake is not part of the TLS stream.
-    m_readPos = m_readEnd = 0;
-    m_tls = std::make_unique<CTlsSession>();
-    bool going = m_tls->Begin(m_hSocket, serverName, m_errorDetail);
     while (going) {
         const CTlsSession::Io step = m_tls->Handshake(m_errorDetail);
         if (step == CTlsSession::Io::Done) {
@@ -478,6 +495,13 @@ void CBlockingSocket::ShutdownSend() {
 
 void CBlockingSocket::DropTls() {
     m_tls.reset();
+}
+
+void CBlockingSocket::EndTls() {
+    if (m_tls && m_hSocket != kNoHandle) {
+        m_tls->Shutdown();
+    }
+    DropTls();
 }
 
 int CBlockingSocket::Close() {

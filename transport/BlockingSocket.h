@@ -10,6 +10,7 @@
 constexpr int kTimeoutMs = 30000;
 
 class CTlsSession;
+class CTlsServerContext;
 
 // A blocking TCP stream over one socket handle. Every wait is bounded by a time-out;
 // a failed transfer raises CMyException (ERR_SEND, ERR_RECEIVE); Connect reports by
@@ -45,6 +46,11 @@ public:
     // ends a receive at once.
     int StartTls(const char* serverName, int timeoutMs = kTimeoutMs);
     bool IsTls() const { return m_tls != nullptr; }
+    // The server side of StartTls, for an accepted connection: the handshake with the
+    // pair context holds now, bounded as StartTls is. Returns 0, or -5 when it fails
+    // (a client that speaks no TLS, only TLS 1.1 or less, or stops midway); the object
+    // then has no handle and LastErrorDetail says why.
+    int AcceptTls(const CTlsServerContext& context, int timeoutMs = kTimeoutMs);
 
     // Why the last Connect or StartTls failed, or the last SendBytes or ReceiveUntil
     // raised, in words ("host name mismatch: ...", "TLS handshake timed out after
@@ -94,6 +100,9 @@ public:
     // Closes the handle. Over TLS the close notification goes first when the socket
     // takes it at once; Close never waits for the peer.
     int Close();
+    // Over TLS, ends the session as Close does but leaves the handle open, for its
+    // owner to close; harmless on a plain stream.
+    void EndTls();
 
     int m_hSocket;
 
@@ -108,6 +117,8 @@ private:
     // timeoutMs cut down to what is left before m_deadline; nothing once it has passed.
     std::optional<int> BoundByDeadline(int timeoutMs) const;
     void DropTls();
+    // Runs the handshake of the session just begun (going: Begin succeeded).
+    int Handshake(bool going, int timeoutMs);
 
     // As large as a reply line may be, so that one recv can take a whole arrival.
     static constexpr std::size_t kReadAhead = 65536;

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "transport/Address.h"
+#include "transport/TlsServerContext.h"
 
 namespace {
 
@@ -195,9 +196,27 @@ bool CTlsSession::Begin(int fd, const char* serverName, std::string& detail) {
     return true;
 }
 
+bool CTlsSession::BeginServer(int fd, const CTlsServerContext& context, std::string& detail) {
+    ERR_clear_error();
+    m_server = true;
+    BIO_METHOD* method = SocketMethod();
+    BIO* bio = nullptr;
+    if (method == nullptr || (m_ssl = context.NewSession()) == nullptr ||
+        (bio = BIO_new(method)) == nullptr) {
+        detail = "TLS is not available: " + QueuedReason();
+        ERR_clear_error();
+        return false;
+    }
+    m_bio = BioState{fd, false};
+    BIO_set_data(bio, &m_bio);
+    SSL_set_bio(m_ssl, bio, bio);
+    SSL_set_accept_state(m_ssl);
+    return true;
+}
+
 CTlsSession::Io CTlsSession::Handshake(std::string& detail) {
     ERR_clear_error();
-    const int ret = SSL_connect(m_ssl);
+    const int ret = SSL_do_handshake(m_ssl);
     if (ret == 1) {
         m_established = true;
         return Io::Done;
@@ -260,7 +279,7 @@ CTlsSession::Io CTlsSession::Result(int ret, std::string* detail) {
         (error == SSL_ERROR_SYSCALL && queued == 0 && (m_bio.eof || savedErrno == 0)) ||
         (error == SSL_ERROR_SSL && sslReason &&
          ERR_GET_REASON(queued) == SSL_R_UNEXPECTED_EOF_WHILE_READING);
-    const long verify = handshaking ? SSL_get_verify_result(m_ssl) : X509_V_OK;
+    const long verify = handshaking && !m_server ? SSL_get_verify_result(m_ssl) : X509_V_OK;
 
     std::string text;
     if (closed) {
@@ -275,7 +294,10 @@ CTlsSession::Io CTlsSession::Result(int ret, std::string* detail) {
         text = handshaking ? "TLS handshake failed: " : "TLS connection failed: ";
         text +=
             error == SSL_ERROR_SYSCALL && queued == 0 ? std::strerror(savedErrno) : QueuedReason();
-        if (handshaking && sslReason && ERR_GET_REASON(queued) == SSL_R_WRONG_VERSION_NUMBER) {
+        const int reason = sslReason ? ERR_GET_REASON(queued) : 0;
+        if (handshaking && m_server && reason == SSL_R_HTTP_REQUEST) {
+            text += " (plain HTTP on the HTTPS port)";
+        } else if (handshaking && !m_server && reason == SSL_R_WRONG_VERSION_NUMBER) {
             text += " (the server does not speak TLS on this port)";
         }
     }

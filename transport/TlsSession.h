@@ -4,9 +4,10 @@
 #include <string>
 
 struct ssl_st;
+class CTlsServerContext;
 
-// The client side of one TLS session over a connected socket that CBlockingSocket
-// owns; used only by CBlockingSocket. Every call is one non-blocking step: it says
+// One TLS session, client or server side, over a connected socket that
+// CBlockingSocket owns; used only by CBlockingSocket. Every call is one non-blocking step: it says
 // whether it is done or which readiness of the socket it waits for, and the caller
 // does the waiting. Nothing here polls, and nothing here closes the socket.
 //
@@ -34,6 +35,9 @@ public:
     // an address check (and no SNI) for a numeric IPv4 address. False, with detail
     // saying why, when that cannot be done.
     bool Begin(int fd, const char* serverName, std::string& detail);
+    // Sets the server side up on fd, with the pair context holds now. False, with
+    // detail, when context has none.
+    bool BeginServer(int fd, const CTlsServerContext& context, std::string& detail);
 
     // One step of the handshake. Closed and Failed come with detail in words
     // ("certificate verify failed: self-signed certificate").
@@ -65,6 +69,7 @@ private:
     ssl_st* m_ssl = nullptr;
     BioState m_bio;
     bool m_established = false;
+    bool m_server = false;
     std::string m_serverName;
     std::string m_fault;
 };

@@ -28,6 +28,8 @@ struct Case {
     std::string head;
     CRequestHead::Result result;
     std::string requestLine;
+    std::string xForwardedFor = "";  // as kept, line ends and all
+    std::string forwarded = "";
 };
 
 class RequestHeadTest : public testing::TestWithParam<Case> {};
@@ -43,6 +45,8 @@ TEST_P(RequestHeadTest, FindsRequestLineAndEnd) {
     }
     EXPECT_EQ(result, GetParam().result);
     EXPECT_EQ(head.RequestLine(), GetParam().requestLine);
+    EXPECT_EQ(head.XForwardedFor(), GetParam().xForwardedFor);
+    EXPECT_EQ(head.Forwarded(), GetParam().forwarded);
 }
 
 const std::string kLongValue(2500, 'a');
@@ -69,6 +73,18 @@ INSTANTIATE_TEST_SUITE_P(
              CRequestHead::kComplete, "GET /001toplist HTTP/1.1\r\n"},
         Case{"LongRequestLineKeepsFirstPiece", "GET /" + kLongValue + " HTTP/1.1\r\n\r\n",
              CRequestHead::kComplete, "GET /" + kLongValue.substr(0, 1018)},
+        Case{"ForwardedFieldsAnyCase",
+             "GET /a HTTP/1.1\r\nx-forwarded-for: 1.2.3.4\r\nFORWARDED:for=5.6.7.8\r\n"
+             "X-Forwarded-For:9.9.9.9\r\n\r\n",
+             CRequestHead::kComplete, "GET /a HTTP/1.1\r\n", " 1.2.3.4\r\n,9.9.9.9\r\n",
+             "for=5.6.7.8\r\n"},
+        // A field longer than a buffer is kept whole; the line after it is not part of it.
+        Case{"LongForwardedFieldKeptWhole",
+             "GET /a HTTP/1.1\r\nX-Forwarded-For: " + std::string(1500, '1') +
+                 "\r\nX-Other: 2\r\n\r\n",
+             CRequestHead::kComplete, "GET /a HTTP/1.1\r\n", " " + std::string(1500, '1') + "\r\n"},
+        Case{"FieldNameInsideAValueIsNot", "GET /a HTTP/1.1\r\nX: X-Forwarded-For: 1.2.3.4\r\n\r\n",
+             CRequestHead::kComplete, "GET /a HTTP/1.1\r\n"},
         Case{"TooLarge",
              "GET /001toplist HTTP/1.1\r\n" + std::string(CRequestHead::kMaxHeadBytes, 'a'),
              CRequestHead::kTooLarge, "GET /001toplist HTTP/1.1\r\n"}),

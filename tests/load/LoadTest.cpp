@@ -1,6 +1,6 @@
-// 10,000 requests from 8 clients at once against a running tallwynd: refused ones,
-// list pages, mail pages, pages whose mail server is down, and clients that leave
-// early. The server must answer every one as expected, end with as many open
+// 10,000 requests from 8 clients at once against a running tallwynd, half of them
+// over HTTPS: refused ones, list pages, mail pages, pages whose mail server is down,
+// and clients that leave early. The server must answer every one as expected, end with as many open
 // descriptors as it had at the start, and stay within its memory bound.
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -23,11 +23,13 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <openssl/ssl.h>
 
 #include "settings/Profile.h"
 #include "settings/Setting.h"
 #include "support/Loopback.h"
 #include "support/TempDir.h"
+#include "support/TestPki.h"
 
 namespace {
 
@@ -161,7 +163,10 @@ private:
 // Its output goes to a file beside the settings, where it announces the port.
 class Tallwynd {
 public:
-    explicit Tallwynd(const std::string& settingsPath) : m_outPath(settingsPath + ".out") {
+    // Serves HTTPS too, with the pair in certPath and keyPath.
+    Tallwynd(const std::string& settingsPath, const std::string& certPath,
+             const std::string& keyPath)
+        : m_outPath(settingsPath + ".out") {
         const std::string& outPath = m_outPath;
         const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         if (out < 0) {
@@ -174,18 +179,21 @@ public:
             // Every client comes from 127.0.0.1, as behind a reverse proxy: the refused
             // requests must not shut the others out.
             ::execl(TALLWYND_PATH, TALLWYND_PATH, "--settings", settingsPath.c_str(), "--bind",
-                    "127.0.0.1", "--port", "0", "--max-refusals", "0", static_cast<char*>(nullptr));
+                    "127.0.0.1", "--port", "0", "--max-refusals", "0", "--https-port", "0",
+                    "--tls-cert", certPath.c_str(), "--tls-key", keyPath.c_str(),
+                    static_cast<char*>(nullptr));
             ::_exit(127);
         }
         ::close(out);
-        // "tallwynd: serving http://127.0.0.1:PORT/..."
-        const std::string marker = "serving http://127.0.0.1:";
+        // "tallwynd: serving http://127.0.0.1:PORT/...", then the same for https
+        const std::string marker = "serving https://127.0.0.1:";
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
         while (m_pid > 0 && std::chrono::steady_clock::now() < deadline && Running()) {
             const std::string text = Output();
             const std::size_t at = text.find(marker);
             if (at != std::string::npos && text.find('\n', at) != std::string::npos) {
-                m_port = std::atoi(text.c_str() + at + marker.size());
+                m_httpsPort = std::atoi(text.c_str() + at + marker.size());
+                m_port = std::atoi(text.c_str() + text.find("serving http://127.0.0.1:") + 25);
                 return;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -207,6 +215,7 @@ public:
     }
 
     int Port() const { return m_port; }
+    int HttpsPort() const { return m_httpsPort; }
     // Waits until the log holds a line for each of count connections. The line is
     // written after the connection is closed, and writing it may briefly open a file
     // (the character-set converter loads its module on first use).
@@ -248,38 +257,108 @@ private:
     std::string m_outPath;
     pid_t m_pid = -1;
     int m_port = 0;
+    int m_httpsPort = 0;
+};
+
+// Where the requests go: the plain port, and the HTTPS one for every other batch.
+struct Ports {
+    int http = 0;
+    int https = 0;
+};
+
+SSL_CTX* ClientContext() {
+    // What is checked here is the server's bookkeeping, not its certificate.
+    static SSL_CTX* const context = [] {
+        SSL_CTX* made = SSL_CTX_new(TLS_client_method());
+        SSL_CTX_set_verify(made, SSL_VERIFY_NONE, nullptr);
+        return made;
+    }();
+    return context;
+}
+
+// One connection of a browser, plain or over TLS; every wait bounded by kWaitMs.
+class Browser {
+public:
+    Browser(int port, bool tls) : m_fd(loopback::Connect(port)) {
+        if (m_fd < 0 || !tls) {
+            return;
+        }
+        const timeval bound{kWaitMs / 1000, 0};
+        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+        ::setsockopt(m_fd, SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof bound);
+        m_ssl = SSL_new(ClientContext());
+        if (m_ssl == nullptr || SSL_set_fd(m_ssl, m_fd) != 1 || SSL_connect(m_ssl) != 1) {
+            Drop();
+        }
+    }
+    ~Browser() { Drop(); }
+    Browser(const Browser&) = delete;
+    Browser& operator=(const Browser&) = delete;
+
+    bool Ok() const { return m_fd >= 0; }
+    void Send(const std::string& bytes) {
+        if (m_ssl == nullptr) {
+            loopback::SendAll(m_fd, bytes);
+        } else {
+            SSL_write(m_ssl, bytes.data(), static_cast<int>(bytes.size()));
+        }
+    }
+    // Everything until the other side closes; nothing more once limit bytes have come.
+    std::string ReadAll(std::size_t limit = std::string::npos) {
+        if (m_ssl == nullptr) {
+            return ReadToEnd(m_fd, limit);
+        }
+        std::string bytes;
+        char buffer[65536];
+        int n;
+        while (bytes.size() < limit && (n = SSL_read(m_ssl, buffer, sizeof buffer)) > 0) {
+            bytes.append(buffer, static_cast<std::size_t>(n));
+        }
+        return bytes;
+    }
+
+private:
+    void Drop() {
+        SSL_free(m_ssl);
+        m_ssl = nullptr;
+        if (m_fd >= 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
+
+    int m_fd;
+    SSL* m_ssl = nullptr;
 };
 
 // One whole request; the answer until the server closes.
-std::string Fetch(int port, std::string_view path) {
-    const int fd = loopback::Connect(port);
-    if (fd < 0) {
+std::string Fetch(int port, std::string_view path, bool tls = false) {
+    Browser browser(port, tls);
+    if (!browser.Ok()) {
         return "(no connection)";
     }
-    loopback::SendAll(fd, "GET " + std::string(path) + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
-    std::string answer = ReadToEnd(fd);
-    ::close(fd);
-    return answer;
+    browser.Send("GET " + std::string(path) + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    return browser.ReadAll();
 }
 
 // Ways a browser leaves before the answer is complete.
-void LeaveEarly(int port, int way) {
-    const int fd = loopback::Connect(port);
-    if (fd < 0) {
+void LeaveEarly(int port, int way, bool tls) {
+    // Plain text to the HTTPS port: the handshake fails at once.
+    Browser browser(port, tls && way != 1);
+    if (!browser.Ok()) {
         return;
     }
     switch (way) {
-        case 0:  // connects and goes
+        case 0:  // connects (over TLS: shakes hands) and goes
             break;
         case 1:  // half a request line
-            loopback::SendAll(fd, "GET /001pw1top");
+            browser.Send("GET /001pw1top");
             break;
         case 2:  // the whole head of a large page, then gone after its first bytes
-            loopback::SendAll(fd, "GET /001pw1mail003 HTTP/1.1\r\n\r\n");
-            ReadToEnd(fd, 1);
+            browser.Send("GET /001pw1mail003 HTTP/1.1\r\n\r\n");
+            browser.ReadAll(1);
             break;
     }
-    ::close(fd);
 }
 
 void SaveSetting(CProfile& profile, int number, const std::string& pass,
@@ -296,23 +375,25 @@ void SaveSetting(CProfile& profile, int number, const std::string& pass,
 }
 
 // One request of the mix; false with what came back when it was not as expected.
-bool MixedRequest(int port, int i, std::string& answer) {
+bool MixedRequest(const Ports& ports, int i, std::string& answer) {
     const std::string footer = "<B>By Orrinwick</B></BODY></HTML>";
+    const bool tls = i / 6 % 2 == 1;
+    const int port = tls ? ports.https : ports.http;
     switch (i % 6) {
         case 0:
-            answer = Fetch(port, "/001wrongtoplist");
+            answer = Fetch(port, "/001wrongtoplist", tls);
             return answer.empty();
         case 1:
-            answer = Fetch(port, "/001pw1toplist");
+            answer = Fetch(port, "/001pw1toplist", tls);
             return answer.ends_with(footer) && answer.find("mail002") != std::string::npos;
         case 2:
-            answer = Fetch(port, "/001pw1mail002");
+            answer = Fetch(port, "/001pw1mail002", tls);
             return answer.ends_with(footer) && answer.find("second text") != std::string::npos;
         case 3:
-            answer = Fetch(port, "/002pw2mail001");
+            answer = Fetch(port, "/002pw2mail001", tls);
             return answer.ends_with("<BODY>");
         default:
-            LeaveEarly(port, i % 3);
+            LeaveEarly(port, i % 3, tls);
             return true;
     }
 }
@@ -325,14 +406,22 @@ TEST(LoadTest, TenThousandRequestsFromEightClientsLeaveTheServerAsItWas) {
     // Setting 2's mail server is a port nobody listens on.
     SaveSetting(profile, 2, "pw2", "127.0.0.1:" + std::to_string(loopback::UnusedPort()));
 
-    Tallwynd server(profile.Path());
+    // A client that leaves mid-record must cost the test nothing.
+    ::signal(SIGPIPE, SIG_IGN);
+    const Credentials& pair = TestTrust().localhost;
+    WriteBytes(dir.File("cert.pem"), pair.CertPem());
+    WriteBytes(dir.File("key.pem"), pair.KeyPem());
+    Tallwynd server(profile.Path(), dir.File("cert.pem"), dir.File("key.pem"));
     ASSERT_GT(server.Port(), 0) << "tallwynd did not announce its port";
+    ASSERT_GT(server.HttpsPort(), 0) << "tallwynd did not announce its HTTPS port";
+    const Ports ports{server.Port(), server.HttpsPort()};
 
     const std::string footer = "<B>By Orrinwick</B></BODY></HTML>";
     // One of every kind first, so that anything opened once for good is counted.
     ASSERT_TRUE(Fetch(server.Port(), "/001pw1toplist").ends_with(footer));
     ASSERT_TRUE(Fetch(server.Port(), "/002pw2toplist").ends_with("<BODY>"));
-    ASSERT_TRUE(server.WaitForLogLines(2));
+    ASSERT_TRUE(Fetch(ports.https, "/001pw1toplist", true).ends_with(footer));
+    ASSERT_TRUE(server.WaitForLogLines(3));
     const std::string descriptors = server.OpenDescriptors();
     ASSERT_FALSE(descriptors.empty());
 
@@ -344,7 +433,7 @@ TEST(LoadTest, TenThousandRequestsFromEightClientsLeaveTheServerAsItWas) {
         clients.emplace_back([&, c] {
             for (int i = c; i < kRequests && failures < 5; i += kClients) {
                 std::string answer;
-                if (!MixedRequest(server.Port(), i, answer)) {
+                if (!MixedRequest(ports, i, answer)) {
                     ++failures;
                     const std::lock_guard lock(reportMutex);
                     reports.push_back("request " + std::to_string(i) + " got " +
@@ -363,7 +452,7 @@ TEST(LoadTest, TenThousandRequestsFromEightClientsLeaveTheServerAsItWas) {
 
     EXPECT_TRUE(Fetch(server.Port(), "/001pw1mail001").ends_with(footer));
     // Every connection above, refused or left early, is logged once.
-    EXPECT_TRUE(server.WaitForLogLines(2 + kRequests + 1));
+    EXPECT_TRUE(server.WaitForLogLines(3 + kRequests + 1));
     EXPECT_TRUE(server.Running());
     EXPECT_EQ(server.OpenDescriptors(), descriptors);
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)

@@ -87,6 +87,15 @@ INSTANTIATE_TEST_SUITE_P(
                 "client=127.0.0.1:50312 setting=1 page=toplist "
                 "outcome=ユーザ名またはパスワードが違います。 reason=\"mailbox in use\" "
                 "detail=\"server said: -ERR [IN-USE] locked\" bytes=2048 ms=35"},
+        LineRow{"ClientBehindTrustedProxy",
+                [] {
+                    CRequestRecord r = Record(1, "toplist", 0, "");
+                    r.client = "2001:db8::7";
+                    r.proxy = "127.0.0.1:50312";
+                    return r;
+                }(),
+                "client=2001:db8::7 via=127.0.0.1:50312 setting=1 page=toplist outcome=ok "
+                "bytes=2048 ms=35"},
         LineRow{"CodeWithoutMessage", Record(1, "toplist", 3, ""),
                 "client=127.0.0.1:50312 setting=1 page=toplist outcome=\"error 3\" bytes=2048 "
                 "ms=35"}),

@@ -188,6 +188,17 @@ class UsageTest(unittest.TestCase):
             ("port out of range", ["--port", "70000"], 2, "70000"),
             ("port not a number", ["--port", "http"], 2, "http"),
             ("serving option given to show", ["show", "--port", "1"], 2, "--port"),
+            ("HTTPS without a key", ["--https-port", "0", "--tls-cert", "c.pem"], 2,
+             "--https-port needs --tls-cert FILE and --tls-key FILE"),
+            ("certificate without HTTPS", ["--tls-cert", "c.pem", "--tls-key", "k.pem"], 2,
+             "--tls-cert and --tls-key are for --https-port N"),
+            ("no HTTP and no HTTPS", ["--no-http"], 2, "--no-http leaves nothing to serve"),
+            ("both on one port", ["--port", "8443", "--https-port", "8443", "--tls-cert", "c",
+                                  "--tls-key", "k"], 2, "are both 8443"),
+            ("proxy by name", ["--trusted-proxy", "proxy.example"], 2,
+             "--trusted-proxy proxy.example is not ADDRESS or ADDRESS/BITS"),
+            ("proxy range too wide", ["--trusted-proxy", "::1", "--trusted-proxy", "10.0.0.0/33"],
+             2, "--trusted-proxy 10.0.0.0/33 is not"),
         ]
         for name, args, code, mentioned in rows:
             with self.subTest(name):

@@ -7,6 +7,7 @@ import select
 import shutil
 import signal
 import socket
+import ssl
 import subprocess
 import sys
 import tempfile
@@ -67,21 +68,43 @@ def escape_html(data: bytes) -> bytes:
 
 class Server:
     """tallwynd serving on 127.0.0.1 and a port the system picks. Its standard error
-    goes to a file, so that a long run never blocks on a full pipe."""
+    goes to a file, so that a long run never blocks on a full pipe. With tls, a
+    (certificate, key, CA) triple, it serves HTTPS too, on https_port, and get and
+    page take https=True."""
 
-    def __init__(self, settings_file: str, log_file: str, extra=(), env=None):
+    def __init__(self, settings_file: str, log_file: str, extra=(), env=None, tls=None):
         self.log_file = log_file
+        self.ca = None
+        extra = list(extra)
+        if tls:
+            extra += ["--https-port", "0", "--tls-cert", tls[0], "--tls-key", tls[1]]
+            self.ca = tls[2]
         with open(log_file, "wb") as log:
             self.proc = subprocess.Popen(
                 [TALLWYND, "--settings", settings_file, "--bind", "127.0.0.1", "--port", "0",
                  *extra], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=log, env=env)
-        self.first_line = self._read_line(self.proc.stdout)
-        match = re.search(rb"http://127\.0\.0\.1:(\d+)/001XXXXXXtoplist", self.first_line)
-        if not match:
-            self.stop()
-            raise AssertionError(f"unexpected start line {self.first_line!r}; "
-                                 f"stderr: {self.log_text()}")
-        self.port = int(match.group(1))
+        schemes = ([] if "--no-http" in extra else ["http"]) + (["https"] if tls else [])
+        self.port = self.https_port = None
+        self.first_line = b""
+        for scheme in schemes:
+            line = self._read_line(self.proc.stdout)
+            self.first_line = self.first_line or line
+            match = re.search(scheme.encode() + rb"://127\.0\.0\.1:(\d+)/001XXXXXXtoplist", line)
+            if not match:
+                self.stop()
+                raise AssertionError(f"unexpected start line {line!r}; "
+                                     f"stderr: {self.log_text()}")
+            setattr(self, "https_port" if scheme == "https" else "port", int(match.group(1)))
+
+    def connect(self, https=False, timeout=WAIT, source=None):
+        """A connection to the plain port, or a TLS one to the HTTPS port that trusts
+        the test's CA alone and checks the name localhost."""
+        s = socket.create_connection(("127.0.0.1", self.https_port if https else self.port),
+                                     timeout=timeout, source_address=source)
+        if not https:
+            return s
+        context = ssl.create_default_context(cafile=self.ca)
+        return context.wrap_socket(s, server_hostname="localhost")
 
     @staticmethod
     def _read_line(stream, timeout=WAIT) -> bytes:
@@ -112,20 +135,24 @@ class Server:
                 return lines
             time.sleep(0.01)
 
-    def get(self, path: str, timeout=WAIT) -> bytes:
-        """The whole answer to GET path, read until the server closes."""
-        with socket.create_connection(("127.0.0.1", self.port), timeout=timeout) as s:
-            s.sendall(f"GET {path} HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n".encode("ascii"))
+    def get(self, path: str, timeout=WAIT, https=False, fields="", source=None) -> bytes:
+        """The whole answer to GET path (with more header lines in fields), read
+        until the server closes."""
+        with self.connect(https, timeout, source) as s:
+            s.sendall(f"GET {path} HTTP/1.1\r\nHost: 127.0.0.1\r\n{fields}\r\n".encode("ascii"))
             chunks = []
             while True:
-                chunk = s.recv(65536)
+                try:
+                    chunk = s.recv(65536)
+                except ssl.SSLEOFError:  # closed without a close notification
+                    chunk = b""
                 if not chunk:
                     return b"".join(chunks)
                 chunks.append(chunk)
 
-    def page(self, path: str) -> bytes:
+    def page(self, path: str, https=False) -> bytes:
         """The HTML of an answer, its HTTP head checked and removed."""
-        answer = self.get(path)
+        answer = self.get(path, https=https)
         head, sep, body = answer.partition(b"\r\n\r\n")
         assert sep, f"no HTTP head in {answer[:200]!r}"
         assert head.startswith(b"HTTP/1.0 200 OK\r\n"), head
@@ -154,6 +181,16 @@ class Server:
             raise
         finally:
             self.proc.stdout.close()
+
+
+def wait_for(condition, timeout=WAIT) -> bool:
+    """Whether condition() comes true within timeout."""
+    deadline = time.monotonic() + timeout
+    while not condition():
+        if time.monotonic() > deadline:
+            return False
+        time.sleep(0.01)
+    return True
 
 
 def write_settings(settings_file: str, number: int, **values) -> None:

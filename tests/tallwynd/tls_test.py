@@ -5,6 +5,10 @@ trusts only the test's CA (SSL_CERT_FILE), as a user trusts a private CA."""
 
 import os
 import re
+import shutil
+import signal
+import ssl
+import subprocess
 import unittest
 
 import harness
@@ -152,8 +156,127 @@ class TlsTest(unittest.TestCase):
             self.assertEqual(server.stop(), 0, server.log_text()[-2000:])
 
 
+HSTS = b"Strict-Transport-Security: max-age=31536000\r\n"
+
+
+def served_certificate(server: Server) -> bytes:
+    """The certificate a new HTTPS connection is shown, in DER."""
+    with server.connect(https=True) as s:
+        return s.getpeercert(binary_form=True)
+
+
+def der_of(pem_file: str) -> bytes:
+    with open(pem_file) as f:
+        return ssl.PEM_cert_to_DER_cert(f.read())
+
+
+class HttpsTest(unittest.TestCase):
+    """tallwynd serving the same mailbox over HTTP and HTTPS at once."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = make_temp_dir(cls.addClassCleanup)
+        cls.pki = test_pki.make(os.path.join(cls.dir, "pki"))
+        cls.pop3 = Pop3Fixture(os.path.join(cls.dir, "pop3"), samples="test")
+        cls.pop3.start()
+        cls.addClassCleanup(cls.pop3.stop)
+        cls.settings = os.path.join(cls.dir, "tallwyn.stp")
+        write_settings(cls.settings, 1, ENABLE="1", WEB_PASS="pw", MAIL_ACCOUNT=cls.pop3.user,
+                       MAIL_PASS=cls.pop3.password, MAIL_LIST_COUNT="20",
+                       MAIL_SERVER=cls.pop3.address)
+        cls.both = cls.start("both.log", *cls.pki.server())
+
+    @classmethod
+    def start(cls, log: str, cert: str, key: str, extra=()) -> Server:
+        server = Server(cls.settings, os.path.join(cls.dir, log), extra=extra,
+                        tls=(cert, key, cls.pki.ca))
+        cls.addClassCleanup(server.stop)
+        return server
+
+    def test_pages_over_https_are_the_http_ones_after_a_head_with_hsts(self):
+        paths = ["/001pwtoplist"] + [f"/001pwmail{n:03d}" for n in
+                                     range(1, len(self.pop3.samples) + 1)]
+        for path in paths:
+            with self.subTest(path):
+                plain_head, _, plain = self.both.get(path).partition(b"\r\n\r\n")
+                tls_head, _, over_tls = self.both.get(path, https=True).partition(b"\r\n\r\n")
+                self.assertTrue(over_tls.endswith(FOOTER), over_tls[-300:])
+                self.assertEqual(over_tls, plain)
+                self.assertNotIn(b"Strict-Transport", plain_head)
+                self.assertEqual(tls_head + b"\r\n", plain_head + b"\r\n" + HSTS)
+
+    def test_curl_verifies_with_the_test_ca_in_either_version(self):
+        expected = self.both.page("/001pwtoplist", https=True)
+        url = f"https://localhost:{self.both.https_port}/001pwtoplist"
+        for name, options, version in [("TLS 1.2", ["--tlsv1.2", "--tls-max", "1.2"], "TLSv1.2"),
+                                       ("TLS 1.3", ["--tlsv1.3"], "TLSv1.3")]:
+            with self.subTest(name):
+                done = subprocess.run(["curl", "-sS", "-v", "--cacert", self.pki.ca, *options,
+                                       url], capture_output=True, timeout=harness.WAIT)
+                self.assertEqual(done.returncode, 0, done.stderr[-1000:])
+                self.assertEqual(done.stdout, expected)
+                self.assertIn(f"SSL connection using {version}".encode(), done.stderr)
+
+    def test_https_alone_with_no_http(self):
+        server = self.start("alone.log", *self.pki.server(), extra=["--no-http"])
+        self.assertIsNone(server.port)
+        self.assertTrue(server.page("/001pwtoplist", https=True).endswith(FOOTER))
+
+    def test_sighup_serves_a_renewed_pair_and_keeps_it_when_the_next_is_broken(self):
+        cert, key = os.path.join(self.dir, "live.pem"), os.path.join(self.dir, "live.key")
+        shutil.copy(self.pki.path("server.pem"), cert)
+        shutil.copy(self.pki.path("server.key"), key)
+        server = self.start("renew.log", cert, key)
+        renewed = self.pki.issue("renewed-server")
+        with server.connect(https=True) as slow:
+            # Begun before the renewal, finished after it.
+            slow.sendall(b"GET /001pwtoplist HTTP/1.1\r\n")
+            shutil.copy(renewed[0], cert)
+            shutil.copy(renewed[1], key)
+            server.proc.send_signal(signal.SIGHUP)
+            self.assertTrue(harness.wait_for(lambda: "SIGHUP: read" in server.log_text()))
+            self.assertEqual(served_certificate(server), der_of(renewed[0]))
+            slow.sendall(b"\r\n")
+            answer = b""
+            while chunk := slow.recv(65536):
+                answer += chunk
+        self.assertTrue(answer.endswith(FOOTER), answer[-200:])
+        # A key that is not the certificate's: one line, and the renewed pair stays.
+        shutil.copy(self.pki.path("stranger-server.key"), key)
+        server.proc.send_signal(signal.SIGHUP)
+        self.assertTrue(harness.wait_for(lambda: "kept" in server.log_text()))
+        lines = [l for l in server.log_text().splitlines() if "SIGHUP" in l]
+        self.assertEqual(lines[1], f"tallwynd: SIGHUP: the key in {key} does not belong to the "
+                                   f"certificate in {cert}; the certificate in use is kept")
+        self.assertEqual(served_certificate(server), der_of(renewed[0]))
+        self.assertEqual(server.stop(), 0)
+
+    def test_start_is_refused_naming_the_file(self):
+        not_pem = os.path.join(self.dir, "not.pem")
+        with open(not_pem, "w") as f:
+            f.write("not a certificate\n")
+        cert, key = self.pki.server()
+        missing = os.path.join(self.dir, "missing.pem")
+        rows = [("missing certificate", [missing, key], 1,
+                 f"cannot read the certificate file {missing}: No such file or directory"),
+                ("not PEM", [not_pem, key], 1, f"{not_pem} holds no PEM certificate"),
+                ("key of another certificate", [cert, self.pki.path("stranger-server.key")], 1,
+                 "does not belong to the certificate in " + cert),
+                ("no key", [cert, ""], 2, "--https-port needs --tls-cert FILE and --tls-key FILE")]
+        for name, (row_cert, row_key), status, message in rows:
+            with self.subTest(name):
+                args = ["--settings", self.settings, "--bind", "127.0.0.1", "--https-port", "0",
+                        "--tls-cert", row_cert]
+                args += ["--tls-key", row_key] if row_key else []
+                done = run(args)
+                self.assertEqual(done.returncode, status, done.stderr)
+                self.assertIn(message, done.stderr)
+                self.assertEqual(done.stdout, "")
+
+
 if __name__ == "__main__":
     harness.require_tallwynd()
     harness.require_program(DOVECOT, "dovecot-pop3d")
     harness.require_program(test_pki.OPENSSL, "openssl")
+    harness.require_program("curl", "curl")
     unittest.main()

@@ -1,9 +1,11 @@
 #!/usr/bin/python3
 """The systemd unit that 'cmake --install' puts in place passes systemd-analyze
 verify, pointed at the tallwynd just built (verify checks that ExecStart's program
-exists). A missing systemd-analyze skips the test."""
+exists, and that man finds the page its Documentation= names, here the one in the
+source tree). A missing systemd-analyze skips the test."""
 
 import os
+import shutil
 import subprocess
 import unittest
 
@@ -17,11 +19,16 @@ class UnitTest(unittest.TestCase):
         with open(template, encoding="utf-8") as f:
             text = f.read()
         self.assertIn("ExecStart=@TALLWYND_PATH@ ", text)
-        unit = os.path.join(make_temp_dir(self.addCleanup), "tallwynd.service")
+        directory = make_temp_dir(self.addCleanup)
+        unit = os.path.join(directory, "tallwynd.service")
         with open(unit, "w", encoding="utf-8") as f:
             f.write(text.replace("@TALLWYND_PATH@", harness.TALLWYND))
+        os.makedirs(os.path.join(directory, "man", "man8"))
+        shutil.copy(os.path.join(harness.SOURCE_DIR, "packaging", "tallwynd.8"),
+                    os.path.join(directory, "man", "man8"))
         done = subprocess.run(["systemd-analyze", "verify", unit], capture_output=True,
-                              text=True, timeout=60)
+                              text=True, timeout=60,
+                              env=dict(os.environ, MANPATH=os.path.join(directory, "man")))
         output = done.stdout + done.stderr
         self.assertEqual(done.returncode, 0, output)
         # Unknown keys and the like are only warned of.

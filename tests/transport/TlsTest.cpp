@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <future>
 #include <optional>
 #include <ostream>
@@ -16,11 +17,13 @@
 #include <gtest/gtest.h>
 
 #include "support/Loopback.h"
+#include "support/TempDir.h"
 #include "support/TestPki.h"
 #include "support/TlsTestServer.h"
 #include "tests/transport/TransportTestUtil.h"
 #include "transport/BlockingSocket.h"
 #include "transport/MyException.h"
+#include "transport/TlsServerContext.h"
 
 namespace {
 
@@ -454,6 +457,114 @@ TEST(TlsStreamTest, ManyConnectionsLeaveNoDescriptorBehind) {
         }
     }
     EXPECT_EQ(OpenDescriptorCount(), descriptors);
+}
+
+// --- The server's pair: what is refused at start, naming the file -----------------
+
+struct PairCase {
+    const char* name;
+    // Writes cert.pem and key.pem (or leaves them out) into the directory.
+    std::function<void(const TempDir&)> write;
+    std::string problem;  // "" for a pair that loads; else a part of the message
+};
+
+class ServerPairTest : public testing::TestWithParam<PairCase> {};
+
+TEST_P(ServerPairTest, LoadsOrSaysWhatIsWrongWithWhichFile) {
+    const TempDir dir;
+    GetParam().write(dir);
+    CTlsServerContext context;
+    const std::string problem = context.Load(dir.File("cert.pem"), dir.File("key.pem"));
+    std::string expected = GetParam().problem;
+    for (std::size_t at = expected.find("DIR/"); at != std::string::npos;
+         at = expected.find("DIR/", at)) {
+        expected.replace(at, 3, dir.Path());
+    }
+    if (expected.empty()) {
+        EXPECT_EQ(problem, "");
+    } else {
+        EXPECT_NE(problem.find(expected), std::string::npos) << problem;
+    }
+    EXPECT_EQ(context.Loaded(), expected.empty());
+}
+
+ServerIdentity Localhost(int fromDays = -1, int toDays = 30) {
+    return ServerIdentity{{"localhost"}, {"127.0.0.1"}, fromDays, toDays};
+}
+
+void WritePair(const TempDir& dir, const Credentials& cert, const Credentials& key,
+               const std::string& chain = "") {
+    WriteBytes(dir.File("cert.pem"), cert.CertPem() + chain);
+    WriteBytes(dir.File("key.pem"), key.KeyPem());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pairs, ServerPairTest,
+    testing::Values(
+        PairCase{"CertificateWithItsChain",
+                 [](const TempDir& d) {
+                     const Credentials c = TestTrust().trusted.Issue(Localhost());
+                     WritePair(d, c, c, TestTrust().trusted.CertPem());
+                 },
+                 ""},
+        PairCase{
+            "MissingCertificate",
+            [](const TempDir& d) { WriteBytes(d.File("key.pem"), TestTrust().localhost.KeyPem()); },
+            "cannot read the certificate file DIR/cert.pem: No such file"},
+        PairCase{"CertificateNotPem",
+                 [](const TempDir& d) {
+                     WriteBytes(d.File("cert.pem"), "not a certificate\n");
+                     WriteBytes(d.File("key.pem"), TestTrust().localhost.KeyPem());
+                 },
+                 "DIR/cert.pem holds no PEM certificate"},
+        PairCase{"BrokenSecondOfTheChain",
+                 [](const TempDir& d) {
+                     const Credentials& c = TestTrust().localhost;
+                     WritePair(d, c, c,
+                               "-----BEGIN CERTIFICATE-----\nAAAA\n-----END CERTIFICATE-----\n");
+                 },
+                 "DIR/cert.pem: certificate 2 of the chain is not valid PEM"},
+        PairCase{"Expired",
+                 [](const TempDir& d) {
+                     const Credentials c = TestTrust().trusted.Issue(Localhost(-10, -1));
+                     WritePair(d, c, c);
+                 },
+                 "the certificate in DIR/cert.pem expired on "},
+        PairCase{"NotYetValid",
+                 [](const TempDir& d) {
+                     const Credentials c = TestTrust().trusted.Issue(Localhost(2, 30));
+                     WritePair(d, c, c);
+                 },
+                 "the certificate in DIR/cert.pem is not valid before "},
+        PairCase{"MissingKey",
+                 [](const TempDir& d) {
+                     WriteBytes(d.File("cert.pem"), TestTrust().localhost.CertPem());
+                 },
+                 "cannot read the key file DIR/key.pem: No such file"},
+        PairCase{"KeyNotPem",
+                 [](const TempDir& d) {
+                     WriteBytes(d.File("cert.pem"), TestTrust().localhost.CertPem());
+                     WriteBytes(d.File("key.pem"), TestTrust().localhost.CertPem());
+                 },
+                 "DIR/key.pem holds no PEM private key"},
+        PairCase{"KeyOfAnotherCertificate",
+                 [](const TempDir& d) {
+                     WritePair(d, TestTrust().localhost, TestTrust().trusted.Issue(Localhost()));
+                 },
+                 "the key in DIR/key.pem does not belong to the certificate in DIR/cert.pem"}),
+    [](const testing::TestParamInfo<PairCase>& info) { return std::string(info.param.name); });
+
+TEST(ServerPairTest, PairThatFailsLeavesTheOneBeforeInUse) {
+    const TempDir dir;
+    CTlsServerContext context;
+    WritePair(dir, TestTrust().localhost, TestTrust().localhost);
+    ASSERT_EQ(context.Load(dir.File("cert.pem"), dir.File("key.pem")), "");
+    WritePair(dir, TestTrust().localhost, TestTrust().trusted.Issue(Localhost()));
+    EXPECT_NE(context.Load(dir.File("cert.pem"), dir.File("key.pem")), "");
+    SSL* session = context.NewSession();
+    ASSERT_NE(session, nullptr);
+    EXPECT_EQ(X509_cmp(SSL_get_certificate(session), TestTrust().localhost.cert.get()), 0);
+    SSL_free(session);
 }
 
 }  // namespace
