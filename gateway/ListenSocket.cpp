@@ -334,21 +334,11 @@ void CListenSocket::HandleRequest(const char* requestLine, CBlockingSocket& brow
         }
     }
 
-    CPop3Dialogue dialogue(setting, page, m_timeoutMs);
-    dialogue.SetDeadline(deadline);
-    if (browser.IsTls()) {
-        dialogue.SetDownloadFields(std::string(kHstsField));
-    }
-    try {
-        dialogue.Run(route);
-    } catch (const CMyException& e) {
-        // The page ends where it was, without footer. What was gathered for the
-        // browser before the failure still goes out, as it would have unbatched.
-        record.errorCode = e.m_nCode;
-        record.errorText = e.GetErrorMessage();
-        record.detail = dialogue.FailureDetail();
+    // A failed page ends where it was, without footer. What was gathered for the
+    // browser before the failure still goes out, as it would have unbatched.
+    auto endFailedPage = [&] {
         // The modern page says what failed, in the words of the failure's message, and
-        // ends as a page does; the detail stays in the log.
+        // ends as a page does; the detail stays in the log. A download just stops.
         std::string end;
         if (style.Modern() && !download) {
             style.AppendFailure(end, record.errorText);
@@ -363,10 +353,41 @@ void CListenSocket::HandleRequest(const char* requestLine, CBlockingSocket& brow
         } catch (const CMyException&) {
             page.Discard();
         }
+        record.bytesSent = page.BytesSent();
+    };
+
+    // The setting's mailbox is ours until the session has said goodbye.
+    std::unique_lock session(m_sessions[static_cast<std::size_t>(route.settingNumber)],
+                             std::defer_lock);
+    if (!session.try_lock_until(deadline - std::chrono::milliseconds(m_timeoutMs) *
+                                               (kRequestTimeouts - kSessionWaitTimeouts))) {
+        record.errorCode = ERR_CONNECT;
+        record.errorText = CMyException(ERR_CONNECT).GetErrorMessage();
+        record.detail = "another request of this setting held its mailbox too long";
+        endFailedPage();
+        return;
     }
-    if (download && !dialogue.AttachmentFound() && record.errorCode == 0) {
+    CPop3Dialogue dialogue(setting, page, m_timeoutMs);
+    dialogue.SetDeadline(deadline);
+    if (browser.IsTls()) {
+        dialogue.SetDownloadFields(std::string(kHstsField));
+    }
+    try {
+        dialogue.Run(route);
+    } catch (const CMyException& e) {
+        record.errorCode = e.m_nCode;
+        record.errorText = e.GetErrorMessage();
+        record.detail = dialogue.FailureDetail();
+        record.reason = dialogue.FailureReason();
+        endFailedPage();
+        return;
+    }
+    if (download && !dialogue.AttachmentFound()) {
         // No such part, or one that is no file: refused like any other address.
         record.refusal = "no such part";
     }
     record.bytesSent = page.BytesSent();
+    // The page is whole: the browser sees its end now, not after the server's goodbye.
+    browser.ShutdownSend();
+    dialogue.Finish();
 }

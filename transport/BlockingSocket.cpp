@@ -475,6 +475,24 @@ bool CBlockingSocket::HasBufferedLine(int terminator) const {
                        m_readEnd - m_readPos) != nullptr;
 }
 
+int CBlockingSocket::SendBufferSize() const {
+    if (m_hSocket == kNoHandle) {
+        return 0;
+    }
+    int size = 0;
+    socklen_t length = sizeof size;
+    if (::getsockopt(m_hSocket, SOL_SOCKET, SO_SNDBUF, &size, &length) != 0 || size < 0) {
+        return 0;
+    }
+    return size;
+}
+
+void CBlockingSocket::ShutdownSend() {
+    if (m_hSocket != kNoHandle && !m_tls) {
+        ::shutdown(m_hSocket, SHUT_WR);
+    }
+}
+
 void CBlockingSocket::DropTls() {
     m_tls.reset();
 }

@@ -79,6 +79,16 @@ public:
     // True when a whole line (up to terminator) already waits in the read-ahead, so
     // the next ReceiveUntil will not wait for the peer.
     bool HasBufferedLine(int terminator = '\n') const;
+    // True when any received byte waits in the read-ahead.
+    bool HasReadAhead() const { return m_readPos < m_readEnd; }
+
+    // The bytes the system's send buffer of the socket holds (SO_SNDBUF), 0 when it
+    // cannot tell or there is no handle.
+    int SendBufferSize() const;
+
+    // Ends the sending side (the peer reads the end of the stream) and keeps the
+    // handle; plain streams only, and harmless without a handle.
+    void ShutdownSend();
 
     // Bounds every later wait (connect, handshake, send, receive) by deadline as well
     // as by each call's own time-out, so that a peer that trickles bytes cannot

@@ -5,12 +5,21 @@ package decodes, in code page 932 and escaped for HTML."""
 
 import html
 import os
+import poplib
 import re
+import threading
+import time
 import unittest
 
 import harness
 from harness import FOOTER, HEAD, Server, escape_html, make_temp_dir, write_settings
+import mail_samples
 from pop3_fixture import DOVECOT, Pop3Fixture
+
+# A plain mail far longer than any TOP line count a fixed guess would give.
+BIG_LINES = [f"line {i} of the long text".encode() for i in range(20000)]
+BIG_MAIL = (b"From: a@example.jp\nSubject: long\nContent-Type: text/plain; charset=us-ascii\n\n" +
+            b"\n".join(BIG_LINES) + b"\n")
 
 
 def cp932(text: str) -> bytes:
@@ -137,7 +146,8 @@ class SeenFlagTest(unittest.TestCase):
 
     def setUp(self):
         self.dir = make_temp_dir(self.addCleanup)
-        self.pop3 = Pop3Fixture(os.path.join(self.dir, "pop3"), samples="test")
+        self.pop3 = Pop3Fixture(os.path.join(self.dir, "pop3"),
+                                samples=mail_samples.SAMPLE_SETS["test"]() + [BIG_MAIL])
         self.pop3.start()
         self.addCleanup(self.pop3.stop)
         file = os.path.join(self.dir, "tallwyn.stp")
@@ -166,7 +176,68 @@ class SeenFlagTest(unittest.TestCase):
         self.assertEqual(links, list(range(count, 0, -1)))  # the newest first
         self.assertEqual(self.seen(), [])
         self.assertTrue(self.server.page("/001pwmail002").endswith(FOOTER))
-        self.assertEqual(self.seen(), [2])
+        self.assertEqual(self.seen(), [])
+
+    def test_a_long_message_is_shown_whole_and_left_unread(self):
+        count = len(self.pop3.samples)
+        page = self.server.page(f"/001pwmail{count:03d}")
+        self.assertTrue(page.endswith(b"<BR>".join(BIG_LINES) + b"<BR>" + FOOTER), page[-300:])
+        self.assertEqual(self.seen(), [])
+
+
+def hold_mailbox(pop3: Pop3Fixture, seconds: float) -> threading.Thread:
+    """A POP3 session of another client, logged in for seconds: with
+    pop3_lock_session, Dovecot holds every other login meanwhile."""
+    session = poplib.POP3(*pop3.address.split(":"), timeout=10)
+    session.user(pop3.user)
+    session.pass_(pop3.password)
+
+    def release():
+        time.sleep(seconds)
+        session.quit()
+
+    holder = threading.Thread(target=release)
+    holder.start()
+    return holder
+
+
+class LockedMailboxTest(unittest.TestCase):
+    """Dovecot with pop3_lock_session: one POP3 session per mailbox at a time."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = make_temp_dir(cls.addClassCleanup)
+        cls.pop3 = Pop3Fixture(os.path.join(cls.dir, "pop3"), samples="test",
+                               extra_config="protocol pop3 {\n  pop3_lock_session = yes\n}")
+        cls.pop3.start()
+        cls.addClassCleanup(cls.pop3.stop)
+        cls.file = os.path.join(cls.dir, "tallwyn.stp")
+        write_settings(cls.file, 1, ENABLE="1", WEB_PASS="pw", MAIL_SERVER=cls.pop3.address,
+                       MAIL_ACCOUNT=cls.pop3.user, MAIL_PASS=cls.pop3.password)
+        cls.server = Server(cls.file, os.path.join(cls.dir, "log"), extra=["--timeout", "2"])
+        cls.addClassCleanup(cls.server.stop)
+
+    def test_requests_of_one_setting_at_once_all_end_whole(self):
+        paths = ["/001pwtoplist", "/001pwmail001", "/001pwmail002", "/001pwmail003"] * 2
+        pages = [None] * len(paths)
+
+        def fetch(i):
+            pages[i] = self.server.page(paths[i])
+
+        threads = [threading.Thread(target=fetch, args=(i,)) for i in range(len(paths))]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        for path, page in zip(paths, pages):
+            self.assertTrue(page.endswith(FOOTER), f"{path}: {page[-200:]!r}")
+
+    def test_a_mailbox_another_client_holds_is_waited_for(self):
+        holder = hold_mailbox(self.pop3, 0.3)
+        page, line = self.server.page_and_log_line("/001pwmail001")
+        holder.join()
+        self.assertTrue(page.endswith(FOOTER), line)
+        self.assertIn("outcome=ok", line)
 
 
 class MovedMessageTest(unittest.TestCase):
@@ -201,7 +272,8 @@ class MovedMessageTest(unittest.TestCase):
 
     def test_rows_open_their_messages_after_an_earlier_one_is_deleted(self):
         page = self.server.page("/001pwtoplist")
-        rows = re.findall(rb"<P><A HREF='(001pwmail\d{3}\.[0-9a-f]{12})'>(.*?)</A>", page)
+        # A subject that is not an encoded word keeps its line's CR LF.
+        rows = re.findall(rb"<P><A HREF='(001pwmail\d{3}\.[0-9a-f]{12})'>(.*?)(?:\r\n)?</A>", page)
         self.assertEqual([subject for _, subject in rows],
                          [b"Mail number %d" % i for i in range(1, 6)])
         self.delete_first_message()
