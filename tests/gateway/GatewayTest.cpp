@@ -1078,6 +1078,15 @@ const std::string kGone =
     "\x82\xE8\x82\xDC\x82\xB9\x82\xF1\x81\x42</P><P CLASS=n><A HREF='001pwtoplist'>" +
     kList + "\x82\xD6</A></P>" + kFooter;
 
+// A listing of count messages whose last holds the id "m" + (count - 1), at number 3.
+std::string ManyIds(int count) {
+    std::string lines;
+    for (int i = 0; i < count - 1; ++i) {
+        lines += std::to_string(i + 10) + " m" + std::to_string(i) + "\r\n";
+    }
+    return lines + "3 m" + std::to_string(count - 1) + "\r\n";
+}
+
 const std::string kPdfMessage = "Content-Type: application/pdf\r\n\r\n%PDF\r\n";
 
 struct IdCase {
@@ -1133,6 +1142,11 @@ INSTANTIATE_TEST_SUITE_P(
                      MailWithIds(2, "Subject: c\r\n\r\nThird\r\n",
                                  Join({Uidl(1, "a2"), Uidl(3, "a4")}))}),
                {"Third<BR>", kFooter}},
+        IdCase{"ListingOfManyMessages",
+               "/001pwmail003." + MessageToken("m99999"),
+               Join({Uidl(3, ""), Listing(ManyIds(100000)),
+                     MailWithIds(3, "Subject: c\r\n\r\nLast\r\n", Uidl(2, "a2"))}),
+               {"Last<BR>", kFooter}},
         IdCase{"AttachmentOfMovedMessage",
                "/001pwmail003." + MessageToken("a3") + "-1",
                Join({Uidl(3, "a4"),
