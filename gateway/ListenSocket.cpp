@@ -354,6 +354,11 @@ void CListenSocket::HandleRequest(const char* requestLine, CBlockingSocket& brow
             page.Discard();
         }
         record.bytesSent = page.BytesSent();
+        // A download has no length to tell it whole: the browser must see it fail, not
+        // keep the part of a file as the file.
+        if (download && record.bytesSent > 0) {
+            browser.Abort();
+        }
     };
 
     // The setting's mailbox is ours until the session has said goodbye.

@@ -493,6 +493,14 @@ void CBlockingSocket::ShutdownSend() {
     }
 }
 
+void CBlockingSocket::Abort() {
+    DropTls();
+    if (m_hSocket != kNoHandle) {
+        const linger reset{1, 0};
+        ::setsockopt(m_hSocket, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    }
+}
+
 void CBlockingSocket::DropTls() {
     m_tls.reset();
 }

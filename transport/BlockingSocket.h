@@ -89,6 +89,10 @@ public:
     // Ends the sending side (the peer reads the end of the stream) and keeps the
     // handle; plain streams only, and harmless without a handle.
     void ShutdownSend();
+    // Makes the end of the connection one the peer cannot take for the end of a whole
+    // answer: no TLS close notification, and a reset when the handle is closed. For an
+    // answer cut short that announced no length.
+    void Abort();
 
     // Bounds every later wait (connect, handshake, send, receive) by deadline as well
     // as by each call's own time-out, so that a peer that trickles bytes cannot

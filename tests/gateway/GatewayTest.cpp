@@ -1168,6 +1168,29 @@ TEST_F(GatewayTest, ClassicListAsksForNoIds) {
     EXPECT_TRUE(server.ScriptMet()) << server.Failure();
 }
 
+// A download the mail server cuts short must not look whole: it ends in a reset, where a
+// whole one ends as every answer does.
+TEST_F(GatewayModernTest, DownloadCutShortEndsInAReset) {
+    const std::string message = kPdfMessage + "more\r\n";
+    for (const bool cut : {false, true}) {
+        FakePop3Server server(
+            {Join({Login(1),
+                   {"C: LIST 1", "S: +OK 1 " + std::to_string(message.size())},
+                   {"C: TOP 1 " + std::to_string(message.size()),
+                    FakePop3Server::Raw("+OK\r\n" + message)},
+                   cut ? Script{"X"} : Script{"R: .\r\n", "C: QUIT", "S: +OK"}})});
+        UseServer(server);
+        HttpExchange client(m_listener.Port(), HttpExchange::Get("/001pwmail001-1"));
+        m_listener.OnAccept();
+        EXPECT_TRUE(client.Closed());
+        EXPECT_EQ(client.Reset(), cut);
+        if (!cut) {
+            EXPECT_TRUE(client.Response().ends_with("\r\n\r\n%PDF\r\nmore\r\n"));
+        }
+        EXPECT_EQ(Last().errorCode != 0, cut);
+    }
+}
+
 // An attachment address whose part is no file, or past the end, is refused: no bytes.
 TEST_F(GatewayModernTest, AttachmentThatIsNoFileGetsAnEmptyAnswer) {
     const std::string message = "Subject: x\r\n\r\nJust text\r\n";
