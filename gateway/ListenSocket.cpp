@@ -363,6 +363,11 @@ void CListenSocket::HandleRequest(const char* requestLine, CBlockingSocket& brow
         } catch (const CMyException&) {
             page.Discard();
         }
+        // A download has no length to tell it whole: the browser must see it fail, not
+        // keep the part of a file as the file.
+        if (download && page.BytesSent() > 0) {
+            browser.Abort();
+        }
     }
     if (download && !dialogue.AttachmentFound() && record.errorCode == 0) {
         // No such part, or one that is no file: refused like any other address.

@@ -475,6 +475,14 @@ bool CBlockingSocket::HasBufferedLine(int terminator) const {
                        m_readEnd - m_readPos) != nullptr;
 }
 
+void CBlockingSocket::Abort() {
+    DropTls();
+    if (m_hSocket != kNoHandle) {
+        const linger reset{1, 0};
+        ::setsockopt(m_hSocket, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    }
+}
+
 void CBlockingSocket::DropTls() {
     m_tls.reset();
 }

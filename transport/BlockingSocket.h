@@ -80,6 +80,11 @@ public:
     // the next ReceiveUntil will not wait for the peer.
     bool HasBufferedLine(int terminator = '\n') const;
 
+    // Makes the end of the connection one the peer cannot take for the end of a whole
+    // answer: no TLS close notification, and a reset when the handle is closed. For an
+    // answer cut short that announced no length.
+    void Abort();
+
     // Bounds every later wait (connect, handshake, send, receive) by deadline as well
     // as by each call's own time-out, so that a peer that trickles bytes cannot
     // stretch the stream's work past it. Past the deadline a wait fails as a time-out

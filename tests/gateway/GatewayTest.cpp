@@ -737,4 +737,25 @@ TEST(ListenSocket, PortCanBeTakenAgainAfterServing) {
     EXPECT_EQ(again.Create(port, "127.0.0.1"), 0);
 }
 
+// A download the mail server cuts short must not look whole: it ends in a reset, where a
+// whole one ends as every answer does.
+TEST_F(GatewayModernTest, DownloadCutShortEndsInAReset) {
+    const std::string message = "Content-Type: application/pdf\r\n\r\n%PDF\r\nmore\r\n";
+    for (const bool cut : {false, true}) {
+        FakePop3Server server(
+            {Join({Login(1),
+                   {"C: RETR 1", FakePop3Server::Raw("+OK\r\n" + message)},
+                   cut ? Script{"X"} : Script{"R: .\r\n", "C: QUIT", "S: +OK"}})});
+        UseServer(server);
+        HttpExchange client(m_listener.Port(), HttpExchange::Get("/001pwmail001-1"));
+        m_listener.OnAccept();
+        EXPECT_TRUE(client.Closed());
+        EXPECT_EQ(client.Reset(), cut);
+        if (!cut) {
+            EXPECT_TRUE(client.Response().ends_with("\r\n\r\n%PDF\r\nmore\r\n"));
+        }
+        EXPECT_EQ(Last().errorCode != 0, cut);
+    }
+}
+
 }  // namespace
