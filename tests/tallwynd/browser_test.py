@@ -381,8 +381,6 @@ class PhoneTest(unittest.TestCase):
         self.assert_fits_the_phone()
         rows = json.loads(self.evaluate(ROWS_JS))
         self.assertEqual([link_number(r[0]) for r in rows], list(range(1, len(self.messages) + 1)))
-        self.assertTrue(all(re.fullmatch(r"001pwmail\d{3}\.[0-9a-f]{12}", r[0]) for r in rows),
-                        rows)  # Dovecot keeps unique ids: every link carries its token
         for (_, subject, sender, date, _), sample, message in zip(
                 rows, self.pop3.samples, self.messages):
             with self.subTest(sample.name):

@@ -169,57 +169,6 @@ class SeenFlagTest(unittest.TestCase):
         self.assertEqual(self.seen(), [2])
 
 
-class MovedMessageTest(unittest.TestCase):
-    """The modern pages' links name a message by its unique id as well as its number:
-    another mail program deleting a message shifts the numbers of every later one, and
-    a link must still open the message its row named."""
-
-    GONE = "このメールはサーバにありません。".encode("cp932")
-
-    def setUp(self):
-        self.dir = make_temp_dir(self.addCleanup)
-        mails = [(f"From: a@example.jp\nSubject: Mail number {i}\n\nText of mail {i}.\n").encode()
-                 for i in range(1, 6)]
-        self.pop3 = Pop3Fixture(os.path.join(self.dir, "pop3"), samples=mails)
-        self.pop3.start()
-        self.addCleanup(self.pop3.stop)
-        file = os.path.join(self.dir, "tallwyn.stp")
-        write_settings(file, 1, ENABLE="1", WEB_PASS="pw", MAIL_SERVER=self.pop3.address,
-                       MAIL_ACCOUNT=self.pop3.user, MAIL_PASS=self.pop3.password,
-                       MAIL_PAGE_STYLE="1")
-        self.server = Server(file, os.path.join(self.dir, "log"))
-        self.addCleanup(self.server.stop)
-
-    def delete_first_message(self):
-        maildir = os.path.join(self.pop3.directory, "mail", self.pop3.user)
-        for sub in ("new", "cur"):
-            for name in os.listdir(os.path.join(maildir, sub)):
-                if ".M000001P" in name:
-                    os.remove(os.path.join(maildir, sub, name))
-                    return
-        self.fail("message 1 not found in the Maildir")
-
-    def test_rows_open_their_messages_after_an_earlier_one_is_deleted(self):
-        page = self.server.page("/001pwtoplist")
-        rows = re.findall(rb"<P><A HREF='(001pwmail\d{3}\.[0-9a-f]{12})'>(.*?)</A>", page)
-        self.assertEqual([subject for _, subject in rows],
-                         [b"Mail number %d" % i for i in range(1, 6)])
-        self.delete_first_message()
-        for href, subject in rows[1:]:
-            with self.subTest(subject):
-                shown = self.server.page("/" + href.decode())
-                self.assertIn(b"</B> " + subject + b"<BR>", shown)
-                self.assertIn(b"Text of mail " + subject[-1:] + b".<BR>", shown)
-                self.assertTrue(shown.endswith(FOOTER), shown[-200:])
-        gone = self.server.page("/" + rows[0][0].decode())
-        self.assertIn(b"<P>" + self.GONE + b"</P><P CLASS=n><A HREF='001pwtoplist'>", gone)
-        self.assertTrue(gone.endswith(FOOTER), gone[-200:])
-        self.assertNotIn(b"Mail number", gone)
-        # A token no id makes is no message either; the number alone opens it as before.
-        self.assertIn(self.GONE, self.server.page("/001pwmail002.zz"))
-        self.assertIn(b"Text of mail 3.", self.server.page("/001pwmail002"))
-
-
 if __name__ == "__main__":
     harness.require_tallwynd()
     harness.require_program(DOVECOT, "dovecot-pop3d")
