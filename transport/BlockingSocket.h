@@ -86,8 +86,9 @@ public:
     // cannot tell or there is no handle.
     int SendBufferSize() const;
 
-    // Ends the sending side (the peer reads the end of the stream) and keeps the
-    // handle; plain streams only, and harmless without a handle.
+    // Ends the sending side (the peer reads the end of the stream; over TLS after the
+    // close notification, sent when the socket takes it at once) and keeps the handle
+    // for reading. Harmless without a handle.
     void ShutdownSend();
 
     // Bounds every later wait (connect, handshake, send, receive) by deadline as well
