@@ -27,9 +27,9 @@ builds=("$tallwynd")
 
 work=$(mktemp -d /tmp/tallwyn-rtt.XXXXXX)
 chmod 755 "$work"  # Dovecot's unprivileged processes must reach the mailbox under it
-pids=()
 cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null; done
+    # The helpers, started in command substitutions, left their ids in a file.
+    for pid in $(cat "$work/pids" 2>/dev/null); do kill "$pid" 2>/dev/null; done
     /usr/bin/python3 tools/pop3_fixture.py stop "$work/pop3" >/dev/null 2>&1 || true
     rm -rf "$work"
 }
@@ -50,7 +50,7 @@ PY
 start_helper() {
     local out=$work/helper.$RANDOM
     "$@" >"$out" &
-    pids+=($!)
+    echo $! >>"$work/pids"
     for _ in $(seq 100); do [ -s "$out" ] && break; sleep 0.05; done
     [ -s "$out" ] || { echo "$* did not start" >&2; exit 1; }
     head -n 1 "$out"

@@ -488,9 +488,14 @@ int CBlockingSocket::SendBufferSize() const {
 }
 
 void CBlockingSocket::ShutdownSend() {
-    if (m_hSocket != kNoHandle && !m_tls) {
-        ::shutdown(m_hSocket, SHUT_WR);
+    if (m_hSocket == kNoHandle) {
+        return;
     }
+    // Over TLS the close notification says the stream is complete, not cut off.
+    if (m_tls) {
+        m_tls->Shutdown();
+    }
+    ::shutdown(m_hSocket, SHUT_WR);
 }
 
 void CBlockingSocket::Abort() {

@@ -86,8 +86,9 @@ public:
     // cannot tell or there is no handle.
     int SendBufferSize() const;
 
-    // Ends the sending side (the peer reads the end of the stream) and keeps the
-    // handle; plain streams only, and harmless without a handle.
+    // Ends the sending side (the peer reads the end of the stream; over TLS after the
+    // close notification, sent when the socket takes it at once) and keeps the handle
+    // for reading. Harmless without a handle.
     void ShutdownSend();
     // Makes the end of the connection one the peer cannot take for the end of a whole
     // answer: no TLS close notification, and a reset when the handle is closed. For an
