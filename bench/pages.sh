@@ -20,7 +20,10 @@
 #   - on a second Dovecot holding 20 mails with a 5 MB attachment each, the list page
 #     against curl fetching the 20 mails whole: time, and the bytes that crossed from
 #     the POP3 server, counted on a relay (tools/pop3_relay.py) in front of it. The
-#     list reads headers only, so it must read under 1% of what curl reads.
+#     list reads headers only, so it must read under 1% of what curl reads;
+#   - a 20 MB attachment (base64, message 26) downloaded through a second tallwynd with
+#     the modern pages against curl fetching its message, and that tallwynd's peak
+#     resident memory, which must stay under 16 MB.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -35,9 +38,10 @@ tallwynd=${TALLWYND:-$build/tallwynd/tallwynd}
 
 work=$(mktemp -d /tmp/tallwyn-pages.XXXXXX)
 chmod 755 "$work"  # Dovecot's unprivileged processes must reach the mailbox under it
-daemon_pid= relay_pid=
+daemon_pid= relay_pid= files_pid=
 cleanup() {
     [ -n "$daemon_pid" ] && kill "$daemon_pid" 2>/dev/null && wait "$daemon_pid" 2>/dev/null
+    [ -n "$files_pid" ] && kill "$files_pid" 2>/dev/null && wait "$files_pid" 2>/dev/null
     [ -n "$relay_pid" ] && kill "$relay_pid" 2>/dev/null && wait "$relay_pid" 2>/dev/null
     /usr/bin/python3 tools/pop3_fixture.py stop "$work/pop3" >/dev/null 2>&1 || true
     /usr/bin/python3 tools/pop3_fixture.py stop "$work/pop3-photos" >/dev/null 2>&1 || true
@@ -120,11 +124,22 @@ def html_lines(size, seed):
 samples = [message(i, 200 * 1024) for i in range(1, 21)]
 samples += [message(21, 2 * 1024 * 1024), message(22, 20 * 1024 * 1024)]
 # quopri and base64 wrap as mailers do (76 columns); the mails are about 2 MB as sent.
+def with_file(number, size):
+    # A 20 MB archive as a mail program attaches it: base64 in lines of 76.
+    data = bytes((i * 31 + i // 4096) % 251 for i in range(size))
+    head = message(number, 0).split(b"MIME-Version")[0]
+    return head + (b"MIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=\"f\"\n\n"
+                   b"--f\nContent-Type: text/plain\n\nThe file.\n"
+                   b"--f\nContent-Type: application/zip\nContent-Transfer-Encoding: base64\n"
+                   b"Content-Disposition: attachment; filename=\"archive.zip\"\n\n"
+                   + base64.encodebytes(data) + b"--f--\n")
+
 samples += [encoded(23, "text/plain", "quoted-printable",
                     quopri.encodestring(utf8_lines(2 * 1024 * 1024 * 10 // 24, 23))),
             encoded(24, "text/plain", "base64",
                     base64.encodebytes(utf8_lines(3 * 1024 * 1024 // 2, 24))),
-            encoded(25, "text/html", "8bit", html_lines(20 * 1024 * 1024, 25))]
+            encoded(25, "text/html", "8bit", html_lines(20 * 1024 * 1024, 25)),
+            with_file(26, 20 * 1024 * 1024)]
 work, tls = sys.argv[1:3]
 certificate = test_pki.make(os.path.join(work, "pki")).server() if tls else None
 for name, mails in (("pop3", samples), ("pop3-photos", [with_photo(i) for i in range(1, 21)])):
@@ -167,6 +182,16 @@ env "${tls_env[@]}" "$tallwynd" --settings "$settings" --bind 127.0.0.1 --port 0
 daemon_pid=$!
 port=$(tallwyn_wait_serving "$work/tallwynd.out" "$daemon_pid") ||
     { echo "tallwynd did not start:"; cat "$work/tallwynd.log"; exit 1; }
+# A second tallwynd serves the mailbox with the modern pages, for the attachment alone:
+# its peak memory is the download's.
+files_settings=$work/files.stp
+printf 'secret\nbench\n' | "$tallwynd" set --settings "$files_settings" 1 ENABLE=1 \
+    MAIL_SERVER="$pop3" MAIL_ACCOUNT=alice MAIL_PASS=- WEB_PASS=- MAIL_PAGE_STYLE=1 >/dev/null
+env "${tls_env[@]}" "$tallwynd" --settings "$files_settings" --bind 127.0.0.1 --port 0 \
+    >"$work/files.out" 2>"$work/files.log" &
+files_pid=$!
+files_port=$(tallwyn_wait_serving "$work/files.out" "$files_pid") ||
+    { echo "the second tallwynd did not start:"; cat "$work/files.log"; exit 1; }
 web=http://127.0.0.1:$port/001bench
 web_photos=http://127.0.0.1:$port/002bench
 mail=pop3$tls://127.0.0.1:${pop3##*:}
@@ -252,6 +277,21 @@ for _ in $(seq "$big_rounds"); do
 done
 peak_html=$(hwm)
 bytes_html=$(page mail025 | wc -c); bytes_html_pop=$(pop 25 | wc -c)
+
+# The attachment: its bytes checked once against Python's decoding of the message.
+attachment() { curl -s --max-time 120 "http://127.0.0.1:$files_port/001benchmail026-2"; }
+want_sum=$(pop 26 | /usr/bin/python3 -c '
+import email, hashlib, sys
+m = email.message_from_bytes(sys.stdin.buffer.read())
+print(hashlib.sha256(m.get_payload()[1].get_payload(decode=True)).hexdigest())')
+got_sum=$(attachment | sha256sum | cut -d" " -f1)
+[ "$got_sum" = "$want_sum" ] || { echo "the attachment's bytes differ from Python's"; exit 1; }
+bytes_file=$(attachment | wc -c); bytes_file_pop=$(pop 26 | wc -c)
+for _ in $(seq "$big_rounds"); do
+    t[file20]+="$(elapsed attachment) "
+    t[file20_pop]+="$(elapsed pop 26) "
+done
+peak_file=$(awk '/^VmHWM/ {print $2}' "/proc/$files_pid/status")
 [[ $(page mail025 | tail -c ${#footer}) == "$footer" ]] || { echo "HTML page incomplete"; exit 1; }
 
 m() { tr ' ' '\n' <<<"${t[$1]}" | grep . | median; }
@@ -271,11 +311,14 @@ printf '%-44s %10s %12s\n' "single-mail page, 2 MB base64 (tallwynd)" "$(ms "$(m
 printf '%-44s %10s %12s\n' "curl RETR 24 (2 MB base64)" "$(ms "$(m b64_pop)")" "$bytes_b64_pop"
 printf '%-44s %10s %12s\n' "single-mail page, 20 MB HTML (tallwynd)" "$(ms "$(m html20)")" "$bytes_html"
 printf '%-44s %10s %12s\n' "curl RETR 25 (20 MB HTML)" "$(ms "$(m html20_pop)")" "$bytes_html_pop"
+printf '%-44s %10s %12s\n' "attachment, 20 MB base64 (tallwynd)" "$(ms "$(m file20)")" "$bytes_file"
+printf '%-44s %10s %12s\n' "curl RETR 26 (its message)" "$(ms "$(m file20_pop)")" "$bytes_file_pop"
 printf '%-44s %10s %12s\n' "list page, 20 mails with 5 MB photos (*)" "$(ms "$(m photos)")" "$read_list_photos"
 printf '%-44s %10s %12s\n' "curl RETR 1..20 of them" "$(ms "$(m photos_pop)")" "$read_pop_photos"
 printf '%-44s %10s\n' "tallwynd VmHWM after list and 2 MB pages" "${peak_small} kB"
 printf '%-44s %10s\n' "tallwynd VmHWM after 20 MB pages" "${peak_big} kB"
 printf '%-44s %10s\n' "tallwynd VmHWM after 20 MB HTML pages" "${peak_html} kB"
+printf '%-44s %10s\n' "second tallwynd VmHWM after the attachment" "${peak_file} kB"
 echo "(*) time through the counting relay; bytes: what the POP3 server sent, counted on the relay"
 echo
 awk -v a="$(m list)" -v b="$(m list_pop)" 'BEGIN {printf "list page / curl:        %.2f  (target <= 1.30)\n", a / b}'
@@ -285,5 +328,7 @@ awk -v a="$(m b64)" -v b="$(m b64_pop)" 'BEGIN {printf "base64 page / curl:     
 awk -v p="$peak_big" -v s="$peak_small" \
     'BEGIN {printf "peak memory:             %.1f MB (target < 16), %+d kB from 2 MB to 20 MB\n", p / 1024, p - s}'
 awk -v p="$peak_html" 'BEGIN {printf "peak memory after HTML:  %.1f MB (target < 16)\n", p / 1024}'
+awk -v a="$(m file20)" -v b="$(m file20_pop)" 'BEGIN {printf "attachment / curl:       %.2f  (target <= 1.50)\n", a / b}'
+awk -v p="$peak_file" 'BEGIN {printf "peak memory, attachment: %.1f MB (target < 16)\n", p / 1024}'
 awk -v a="$read_list_photos" -v b="$read_pop_photos" \
     'BEGIN {printf "photo list reads / curl:  %.3f%% (target < 1%%)\n", 100 * a / b}'

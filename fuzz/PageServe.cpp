@@ -102,6 +102,17 @@ void ServeMail(std::string_view stream, int stop) {
         }
     }
     ::close(fd);
+    // A login refused [IN-USE] is tried again on a new connection: it is closed at
+    // once, as by a server gone away, until the request is over.
+    for (;;) {
+        if (::poll(waits, 2, kPeerWaitMs) <= 0 || !(waits[0].revents & POLLIN)) {
+            return;
+        }
+        const int again = ::accept4(ListeningSocket(), nullptr, nullptr, SOCK_CLOEXEC);
+        if (again >= 0) {
+            ::close(again);
+        }
+    }
 }
 
 // The browser's side: everything until the server's side is closed.

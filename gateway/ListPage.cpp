@@ -45,8 +45,9 @@ bool CListPage::WantsMore() const {
     return m_listed < m_setting.MAIL_LIST_COUNT;
 }
 
-void CListPage::BeginMessage(int messageNumber) {
+void CListPage::BeginMessage(int messageNumber, std::string token) {
     m_messageNumber = messageNumber;
+    m_token = std::move(token);
     m_statusLine = true;
     m_state = kBeforeSubject;
     m_subjectDecoder = CHeaderTextDecoder();
@@ -139,7 +140,7 @@ void CListPage::AppendRow(std::string& out) {
     if (m_style.Modern()) {
         m_style.AppendListRow(out, m_messageNumber, shown,
                               SenderText(m_fields.Value(CHeaderFields::kFrom)),
-                              ShortDateText(m_fields.Value(CHeaderFields::kDate), m_now));
+                              ShortDateText(m_fields.Value(CHeaderFields::kDate), m_now), m_token);
     } else {
         m_style.AppendListRow(out, m_messageNumber, shown, {}, {});
     }

@@ -33,7 +33,9 @@ public:
     // False once MAIL_LIST_COUNT rows have been listed: no further message is retrieved.
     bool WantsMore() const;
 
-    void BeginMessage(int messageNumber);
+    // token: of the message's unique id, for the modern row's link (MessageToken.h);
+    // empty when the server keeps no ids.
+    void BeginMessage(int messageNumber, std::string token = {});
 
     // Takes one line of the RETR answer (the status line first), with its line end.
     // Appends the message's row to out when its header ends and it is listed. Returns
@@ -70,6 +72,7 @@ private:
 
     int m_listed = 0;
     int m_messageNumber = 0;
+    std::string m_token;
     bool m_statusLine = true;
     HeaderState m_state = kBeforeSubject;
     CHeaderTextDecoder m_subjectDecoder;

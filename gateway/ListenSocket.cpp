@@ -303,45 +303,44 @@ void CListenSocket::HandleRequest(const char* requestLine, CBlockingSocket& brow
         }
         return;
     }
+    const bool download = route.page == CRequestRoute::kAttachment;
     record.page = route.page == CRequestRoute::kList
                       ? "toplist"
                       : "mail " + std::to_string(route.messageNumber);
+    if (download) {
+        record.page += " part " + std::to_string(route.part);
+    }
     // The request's own copy: the owner may change its table between requests.
     const CSetting setting = m_settings[static_cast<std::size_t>(route.settingNumber)];
 
     CPageWriter page(browser, m_timeoutMs);
     // The HTTP head and the page head go out at once, in one chunk, before the mail
-    // server is contacted. A failure here ends the request in OnAccept.
+    // server is contacted. A failure here ends the request in OnAccept. A download's
+    // head says what the part is, so it waits for the part.
     const CPageStyle style(setting, route.settingText, route.passText);
-    std::string head(style.HttpHead());
-    if (browser.IsTls()) {
-        head.insert(head.size() - 2, kHstsField);  // before the empty line
-    }
-    head += route.page == CRequestRoute::kList ? style.ListHead(route.paged ? route.listFrom : 0)
-                                               : style.MailHead(route.messageNumber);
-    try {
-        page.Send(head);
-    } catch (const CMyException&) {
-        record.bytesSent = page.BytesSent();
-        throw;
+    if (!download) {
+        std::string head(style.HttpHead());
+        if (browser.IsTls()) {
+            head.insert(head.size() - 2, kHstsField);  // before the empty line
+        }
+        head += route.page == CRequestRoute::kList
+                    ? style.ListHead(route.paged ? route.listFrom : 0)
+                    : style.MailHead(route.messageNumber);
+        try {
+            page.Send(head);
+        } catch (const CMyException&) {
+            record.bytesSent = page.BytesSent();
+            throw;
+        }
     }
 
-    CPop3Dialogue dialogue(setting, page, m_timeoutMs);
-    dialogue.SetDeadline(deadline);
-    dialogue.SetTokenSource(m_tokens);
-    try {
-        dialogue.Run(route);
-    } catch (const CMyException& e) {
-        // The page ends where it was, without footer. What was gathered for the
-        // browser before the failure still goes out, as it would have unbatched.
-        record.errorCode = e.m_nCode;
-        record.errorText = e.GetErrorMessage();
-        record.detail = dialogue.FailureDetail();
-        record.refusal = dialogue.FailureReason();
+    // A failed page ends where it was, without footer. What was gathered for the
+    // browser before the failure still goes out, as it would have unbatched.
+    auto endFailedPage = [&] {
         // The modern page says what failed, in the words of the failure's message, and
-        // ends as a page does; the detail stays in the log.
+        // ends as a page does; the detail stays in the log. A download just stops.
         std::string end;
-        if (style.Modern()) {
+        if (style.Modern() && !download) {
             style.AppendFailure(end, record.errorText);
             end += CPop3Dialogue::kPageFooter;
         }
@@ -354,6 +353,47 @@ void CListenSocket::HandleRequest(const char* requestLine, CBlockingSocket& brow
         } catch (const CMyException&) {
             page.Discard();
         }
+        record.bytesSent = page.BytesSent();
+        // A download has no length to tell it whole: the browser must see it fail, not
+        // keep the part of a file as the file.
+        if (download && record.bytesSent > 0) {
+            browser.Abort();
+        }
+    };
+
+    // The setting's mailbox is ours until the session has said goodbye.
+    std::unique_lock session(m_sessions[static_cast<std::size_t>(route.settingNumber)],
+                             std::defer_lock);
+    if (!session.try_lock_until(deadline - std::chrono::milliseconds(m_timeoutMs) *
+                                               (kRequestTimeouts - kSessionWaitTimeouts))) {
+        record.errorCode = ERR_CONNECT;
+        record.errorText = CMyException(ERR_CONNECT).GetErrorMessage();
+        record.detail = "another request of this setting held its mailbox too long";
+        endFailedPage();
+        return;
+    }
+    CPop3Dialogue dialogue(setting, page, m_timeoutMs);
+    dialogue.SetDeadline(deadline);
+    dialogue.SetTokenSource(m_tokens);
+    if (browser.IsTls()) {
+        dialogue.SetDownloadFields(std::string(kHstsField));
+    }
+    try {
+        dialogue.Run(route);
+    } catch (const CMyException& e) {
+        record.errorCode = e.m_nCode;
+        record.errorText = e.GetErrorMessage();
+        record.detail = dialogue.FailureDetail();
+        record.reason = dialogue.FailureReason();
+        endFailedPage();
+        return;
+    }
+    if (download && !dialogue.AttachmentFound()) {
+        // No such part, or one that is no file: refused like any other address.
+        record.refusal = "no such part";
     }
     record.bytesSent = page.BytesSent();
+    // The page is whole: the browser sees its end now, not after the server's goodbye.
+    browser.ShutdownSend();
+    dialogue.Finish();
 }

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -22,12 +24,13 @@ struct CRequestRecord {
     std::string proxy;       // the trusted proxy's "a.b.c.d:port" then, else empty
     int settingNumber = -1;  // -1 when the path gave none
     std::string page;        // "toplist", "mail N", "refused" or "throttled"
-    std::string refusal;     // why it was refused ("wrong password", ...), or why an
-                             // OAuth login failed ("oauth: invalid_grant"), else empty
+    std::string refusal;     // why it was refused ("wrong password", ...), else empty
     int errorCode = 0;       // 0 when the page was served whole, else the failure code
     std::string errorText;   // the failure's message (code page 932), empty when ok
     std::string detail;      // the failure's cause in words (ASCII), when known:
                              // "certificate verify failed: self-signed certificate"
+    std::string reason;      // why the login failed, when known: "mailbox in use",
+                             // "login delay", "oauth: invalid_grant"
     long long bytesSent = 0;
     long long milliseconds = 0;
 };
@@ -50,6 +53,10 @@ struct CAcceptedConnection {
 // Every request is bounded, whatever its peers do: its head must arrive whole within
 // one time-out of the accept, and the whole request, mail-server dialogue and page
 // included, ends within kRequestTimeouts time-outs.
+//
+// One POP3 session per setting at a time: many servers lock a mailbox for one session
+// and refuse a second login, so requests served side by side for one setting take
+// turns, each waiting at most kSessionWaitTimeouts time-outs for its turn.
 class CListenSocket {
 public:
     explicit CListenSocket(const CSettingTable& settings);
@@ -78,6 +85,9 @@ public:
 
     // A whole request takes at most this many time-outs.
     static constexpr int kRequestTimeouts = 4;
+    // A request waits for its setting's session this long at most, so that its own
+    // session still has the rest of its bound.
+    static constexpr int kSessionWaitTimeouts = 2;
 
     // Serves one waiting connection. A non-zero errorCode is handed to
     // m_onAcceptError and nothing is accepted.
@@ -129,5 +139,6 @@ private:
     CTrustedProxies m_proxies;
     int m_timeoutMs = kTimeoutMs;
     CRefusalThrottle m_throttle;
+    std::array<std::timed_mutex, SETTING_SLOTS> m_sessions;  // by setting number
     CAccessTokenSource* m_tokens = nullptr;
 };

@@ -64,6 +64,7 @@ CMailPage::Step CMailPage::FeedLine(std::string_view line, std::string& out) {
             m_statusLine = true;
             m_attachments.clear();
             m_moreAttachments = 0;
+            m_leaf = 0;
             return kAgain;
         }
         SendAttachments();
@@ -86,6 +87,7 @@ CMailPage::Step CMailPage::FeedLine(std::string_view line, std::string& out) {
 }
 
 void CMailPage::OnPartBegin(const CMimePart& part) {
+    ++m_leaf;
     const bool text = part.type == "text" && !part.attachment && !part.resource;
     if (text && !m_shownDone) {
         if (part.subtype == "plain" && !m_htmlPass) {
@@ -102,7 +104,7 @@ void CMailPage::OnPartBegin(const CMimePart& part) {
         }
     }
     // A message that is nothing but a file is that file, named or not.
-    if (part.attachment || !part.fileName.empty() || (part.depth == 0 && part.type != "text")) {
+    if (part.IsFile()) {
         if (m_attachments.size() >= kAttachmentLimit) {
             ++m_moreAttachments;
             return;
@@ -115,6 +117,7 @@ void CMailPage::OnPartBegin(const CMimePart& part) {
             attachment.name.resize(CutBetweenCharacters(attachment.name, kNameLimit).size());
         }
         attachment.type = part.type + "/" + part.subtype;
+        attachment.position = m_leaf;
         m_attachments.push_back(std::move(attachment));
         m_decoder = std::make_unique<CTransferDecoder>(part.encoding);
         m_current = kMeasured;
@@ -204,8 +207,14 @@ void CMailPage::SendLine(bool lineEnd) {
 }
 
 void CMailPage::SendChunk(std::string_view pageText, bool lineEnd) {
+    m_escaped.clear();
+    AppendEscapedHtml(m_escaped, pageText);
+    SendHtml(m_escaped, lineEnd);
+}
+
+void CMailPage::SendHtml(std::string_view html, bool lineEnd) {
     const std::size_t start = m_out->size();
-    AppendEscapedHtml(*m_out, pageText);
+    m_out->append(html);
     if (lineEnd) {
         m_out->append(kBreakTag);
     }
@@ -222,6 +231,12 @@ void CMailPage::SetLinks(std::string_view settingText, std::string_view passText
         m_number = number;
         m_count = count;
     }
+}
+
+void CMailPage::SetTokens(std::string token, std::string previousToken, std::string nextToken) {
+    m_token = std::move(token);
+    m_previousToken = std::move(previousToken);
+    m_nextToken = std::move(nextToken);
 }
 
 void CMailPage::SendHeaderLines() {
@@ -264,7 +279,10 @@ void CMailPage::SendLinks() {
         listFrom = 0;
     }
     const auto inBox = [&](int number) { return number >= 1 && number <= m_count ? number : 0; };
-    m_style->AppendMailLinks(*m_out, listFrom, inBox(previous), inBox(next));
+    const bool newestFirst = m_setting.MAIL_LIST_ORDER == CSetting::kListNewestFirst;
+    m_style->AppendMailLinks(*m_out, listFrom, inBox(previous), inBox(next),
+                             newestFirst ? m_nextToken : m_previousToken,
+                             newestFirst ? m_previousToken : m_nextToken);
 }
 
 void CMailPage::SendAttachments() {
@@ -272,11 +290,19 @@ void CMailPage::SendAttachments() {
         return;
     }
     std::string line;
+    std::string link;
     for (const CAttachment& attachment : m_attachments) {
         line.assign(kAttachmentMark);
         line += attachment.name;
         line += " (" + attachment.type + ", " + SizeText(attachment.bytes) + ")";
-        SendChunk(line, true);
+        if (m_style) {
+            // The modern page's line opens the file.
+            link.clear();
+            m_style->AppendAttachmentLink(link, m_number, m_token, attachment.position, line);
+            SendHtml(link, true);
+        } else {
+            SendChunk(line, true);
+        }
     }
     if (m_moreAttachments > 0) {
         line.assign(kAttachmentMark);

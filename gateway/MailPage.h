@@ -56,6 +56,9 @@ public:
     // message's number and how many the mailbox holds (STAT), for the links to the
     // list and to the previous and next message. Without it they have none.
     void SetLinks(std::string_view settingText, std::string_view passText, int number, int count);
+    // The tokens of the unique ids (MessageToken.h) of the message and of messages
+    // number - 1 and number + 1, for its links; empty when the server keeps no ids.
+    void SetTokens(std::string token, std::string previousToken, std::string nextToken);
 
     // Bytes of shown text counted against MAIL_LIMIT_BYTE, sent or not.
     long long ShownBytes() const { return m_shownBytes; }
@@ -65,6 +68,7 @@ private:
         std::string name;  // page text
         std::string type;
         long long bytes = 0;
+        int position = 0;  // among the message's parts, for the link to its download
     };
 
     // The reader's events (CMimeReader::CListener).
@@ -77,6 +81,8 @@ private:
     void TakeText(std::string_view text);
     void SendLine(bool lineEnd);
     void SendChunk(std::string_view pageText, bool lineEnd);
+    // SendChunk for text that is HTML already.
+    void SendHtml(std::string_view html, bool lineEnd);
     void SendAttachments();
     void SendHeaderLines();
     void SendLinks();
@@ -85,6 +91,10 @@ private:
     std::optional<CPageStyle> m_style;  // set for the modern pages only
     int m_number = 0;
     int m_count = 0;
+    std::string m_token;
+    std::string m_previousToken;
+    std::string m_nextToken;
+    int m_leaf = 0;              // the parts begun so far
     bool m_inHeader = false;     // in the message's own header
     bool m_headerShown = false;  // its lines have gone out
     CHeaderFields m_fields;
@@ -104,6 +114,7 @@ private:
     std::string m_bytes;           // decoded bytes of the current line
     std::string m_text;            // page text of the current line
     std::string m_line;            // page text of the output line not yet sent
+    std::string m_escaped;         // the line being sent, as HTML
 
     std::vector<CAttachment> m_attachments;
     std::size_t m_moreAttachments = 0;  // beyond kAttachmentLimit

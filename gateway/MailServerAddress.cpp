@@ -7,6 +7,7 @@ namespace {
 
 constexpr std::string_view kPlainScheme = "pop3://";
 constexpr std::string_view kTlsScheme = "pop3s://";
+constexpr std::string_view kStartTlsScheme = "pop3+stls://";
 constexpr std::string_view kSchemeEnd = "://";
 
 // A decimal port from 1 to kMaxPort, digits only.
@@ -37,6 +38,9 @@ std::optional<CMailServerAddress> ParseMailServer(std::string_view mailServer) {
         if (StartsWithNoCase(rest, kTlsScheme)) {
             address.tls = true;
             rest.remove_prefix(kTlsScheme.size());
+        } else if (StartsWithNoCase(rest, kStartTlsScheme)) {
+            address.startTls = true;
+            rest.remove_prefix(kStartTlsScheme.size());
         } else if (StartsWithNoCase(rest, kPlainScheme)) {
             rest.remove_prefix(kPlainScheme.size());
         } else {
@@ -77,6 +81,7 @@ std::string DescribeMailServer(std::string_view mailServer) {
     if (!address) {
         return "not usable: give " + std::string(kMailServerForms);
     }
-    return std::string(address->tls ? "TLS" : "plain") + " to " + address->host + " port " +
+    const char* how = address->tls ? "TLS" : address->startTls ? "STARTTLS" : "plain";
+    return std::string(how) + " to " + address->host + " port " +
            std::to_string(ChoosePort(address->port));
 }

@@ -51,6 +51,10 @@ constexpr std::string_view kFirst = "\x8D\xC5\x8F\x89\x82\xD6";
 constexpr std::string_view kToList = "\x88\xEA\x97\x97\x82\xD6";
 constexpr std::string_view kPreviousMail = "\x91\x4F\x82\xCC\x83\x81\x81\x5B\x83\x8B";
 constexpr std::string_view kNextMail = "\x8E\x9F\x82\xCC\x83\x81\x81\x5B\x83\x8B";
+// "このメールはサーバにありません。" (this mail is not on the server), code page 932.
+constexpr std::string_view kGone =
+    "\x82\xB1\x82\xCC\x83\x81\x81\x5B\x83\x8B\x82\xCD\x83\x54\x81\x5B\x83\x6F"
+    "\x82\xC9\x82\xA0\x82\xE8\x82\xDC\x82\xB9\x82\xF1\x81\x42";
 constexpr std::string_view kNoSubject = "\x28\x8C\x8F\x96\xBC\x82\xC8\x82\xB5\x29";
 
 constexpr std::string_view kListPath = "toplist";
@@ -117,7 +121,8 @@ std::string CPageStyle::MailHead(int mailNumber) const {
     return Head(std::string(kMailWord) + " No." + std::to_string(mailNumber));
 }
 
-void CPageStyle::AppendAddress(std::string& out, std::string_view word, int number) const {
+void CPageStyle::AppendAddress(std::string& out, std::string_view word, int number,
+                               std::string_view token, int part) const {
     AppendEscapedHtml(out, m_settingText);
     AppendEscapedHtml(out, m_passText);
     out += word;
@@ -125,22 +130,31 @@ void CPageStyle::AppendAddress(std::string& out, std::string_view word, int numb
         char digits[16];
         std::snprintf(digits, sizeof digits, "%03d", number);
         out += digits;
+        if (!token.empty()) {
+            out += '.';
+            AppendEscapedHtml(out, token);
+        }
+        if (part > 0) {
+            out += '-';
+            out += std::to_string(part);
+        }
     } else if (number > 0) {
         out += std::to_string(number);
     }
 }
 
 void CPageStyle::AppendLink(std::string& out, std::string_view word, int number,
-                            std::string_view text) const {
+                            std::string_view text, std::string_view token) const {
     out += "<A HREF='";
-    AppendAddress(out, word, number);
+    AppendAddress(out, word, number, token);
     out += "'>";
     out += text;
     out += "</A>";
 }
 
 void CPageStyle::AppendListRow(std::string& out, int number, std::string_view subject,
-                               std::string_view sender, std::string_view date) const {
+                               std::string_view sender, std::string_view date,
+                               std::string_view token) const {
     if (!m_modern) {
         out += "<A HREF='";
         AppendAddress(out, kMailPath, number);
@@ -150,7 +164,7 @@ void CPageStyle::AppendListRow(std::string& out, int number, std::string_view su
         return;
     }
     out += "<P><A HREF='";
-    AppendAddress(out, kMailPath, number);
+    AppendAddress(out, kMailPath, number, token);
     out += "'>";
     // A row needs something to tap.
     if (IsBlank(subject)) {
@@ -215,7 +229,8 @@ void CPageStyle::EndHeaderLines(std::string& out) const {
     }
 }
 
-void CPageStyle::AppendMailLinks(std::string& out, int listFrom, int previous, int next) const {
+void CPageStyle::AppendMailLinks(std::string& out, int listFrom, int previous, int next,
+                                 std::string_view previousToken, std::string_view nextToken) const {
     if (!m_modern) {
         return;
     }
@@ -223,13 +238,33 @@ void CPageStyle::AppendMailLinks(std::string& out, int listFrom, int previous, i
     AppendLink(out, kListPath, listFrom, kToList);
     if (previous > 0) {
         out += " ";
-        AppendLink(out, kMailPath, previous, kPreviousMail);
+        AppendLink(out, kMailPath, previous, kPreviousMail, previousToken);
     }
     if (next > 0) {
         out += " ";
-        AppendLink(out, kMailPath, next, kNextMail);
+        AppendLink(out, kMailPath, next, kNextMail, nextToken);
     }
     out += "</P>";
+}
+
+void CPageStyle::AppendAttachmentLink(std::string& out, int number, std::string_view token,
+                                      int position, std::string_view text) const {
+    if (!m_modern) {
+        return;
+    }
+    out += "<A HREF='";
+    AppendAddress(out, kMailPath, number, token, position);
+    out += "'>";
+    AppendEscapedHtml(out, text);
+    out += "</A>";
+}
+
+void CPageStyle::AppendGone(std::string& out) const {
+    if (m_modern) {
+        out += "<P>";
+        out += kGone;
+        out += "</P>";
+    }
 }
 
 void CPageStyle::AppendFailure(std::string& out, std::string_view message) const {

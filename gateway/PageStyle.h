@@ -34,9 +34,11 @@ public:
     std::string MailHead(int mailNumber) const;
 
     // One list row: the link to message number with its subject; the modern pages add
-    // the sender and the date (either may be empty).
+    // the sender and the date (either may be empty), and the token of the message's
+    // unique id to its link when there is one (MessageToken.h).
     void AppendListRow(std::string& out, int number, std::string_view subject,
-                       std::string_view sender, std::string_view date) const;
+                       std::string_view sender, std::string_view date,
+                       std::string_view token = {}) const;
     // The links at the end of a list page: to the rows from message nextFrom on (0:
     // none remain), and back to the first page unless this is it. Modern pages only.
     void AppendListPaging(std::string& out, int nextFrom, bool firstPage) const;
@@ -47,17 +49,28 @@ public:
     void AppendHeaderLine(std::string& out, std::string_view label, std::string_view value) const;
     void EndHeaderLines(std::string& out) const;
     // The links after a message's text: to the list page that holds it (listFrom 0 is
-    // the first page) and to the previous and next message (0: none). Modern only.
-    void AppendMailLinks(std::string& out, int listFrom, int previous, int next) const;
+    // the first page) and to the previous and next message (0: none), with their
+    // tokens when known. Modern only.
+    void AppendMailLinks(std::string& out, int listFrom, int previous, int next,
+                         std::string_view previousToken = {},
+                         std::string_view nextToken = {}) const;
+    // An attachment's line (page text) as the link to its download: the position-th
+    // part of message number. Modern only.
+    void AppendAttachmentLink(std::string& out, int number, std::string_view token, int position,
+                              std::string_view text) const;
+    // The one line of a message page whose message is no longer on the server.
+    // Modern only.
+    void AppendGone(std::string& out) const;
 
     // The line that ends a page cut by a failure, message in the failure's own words.
     // Modern pages only (the classic page just stops).
     void AppendFailure(std::string& out, std::string_view message) const;
 
 private:
-    void AppendAddress(std::string& out, std::string_view word, int number) const;
-    void AppendLink(std::string& out, std::string_view word, int number,
-                    std::string_view text) const;
+    void AppendAddress(std::string& out, std::string_view word, int number,
+                       std::string_view token = {}, int part = 0) const;
+    void AppendLink(std::string& out, std::string_view word, int number, std::string_view text,
+                    std::string_view token = {}) const;
     std::string Head(std::string_view page) const;
 
     const CSetting& m_setting;

@@ -1,5 +1,7 @@
 #include "gateway/RequestRoute.h"
 
+#include <algorithm>
+
 #include "mime/DecimalValue.h"
 
 namespace {
@@ -17,6 +19,69 @@ constexpr std::size_t kSettingTextLength = 3;
 constexpr std::size_t kMaxMessageDigits = 10;
 
 constexpr std::string_view kNoSuchPage = "no such page";
+
+constexpr std::string_view kDigits = "0123456789";
+// The bytes a token may be written with in an address: those of a URL that need no
+// escaping, but for the two that separate it from its neighbours.
+constexpr std::string_view kTokenBytes =
+    "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ_";
+// Longer tokens are no address of ours.
+constexpr std::size_t kMaxTokenBytes = 64;
+constexpr std::size_t kMaxPartDigits = 10;
+
+// Takes the run of digits at the front of text; false when there is none or it is
+// longer than maxDigits.
+bool TakeNumber(std::string_view& text, std::size_t maxDigits, int& number) {
+    const std::size_t end = std::min(text.find_first_not_of(kDigits), text.size());
+    if (end == 0 || end > maxDigits) {
+        return false;
+    }
+    number = DecimalValue(text.substr(0, end));
+    text.remove_prefix(end);
+    return true;
+}
+
+// "mail" + MMM + ["." + token] + ["-" + part] at the end of between, with the password
+// before it: the modern pages' links to a message by its token, and to its parts. The
+// password may hold "mail" itself, so each occurrence is tried from the last.
+void ParseModernMail(std::string_view between, CRequestRoute& route) {
+    for (std::size_t at = between.rfind(kMailWord); at != std::string_view::npos;
+         at = at == 0 ? std::string_view::npos : between.rfind(kMailWord, at - 1)) {
+        std::string_view rest = between.substr(at + kMailWord.size());
+        int number = 0;
+        if (!TakeNumber(rest, kMaxMessageDigits, number)) {
+            continue;
+        }
+        std::string_view token;
+        const bool hasToken = rest.starts_with('.');
+        if (hasToken) {
+            rest.remove_prefix(1);
+            token = rest.substr(0, std::min(rest.find_first_not_of(kTokenBytes), rest.size()));
+            rest.remove_prefix(token.size());
+            if (token.size() > kMaxTokenBytes) {
+                continue;
+            }
+        }
+        int part = 0;
+        const bool hasPart = rest.starts_with('-');
+        if (hasPart) {
+            rest.remove_prefix(1);
+            if (!TakeNumber(rest, kMaxPartDigits, part)) {
+                continue;
+            }
+        }
+        if (!rest.empty() || (!hasToken && !hasPart)) {
+            continue;
+        }
+        route.page = hasPart ? CRequestRoute::kAttachment : CRequestRoute::kMail;
+        route.passText = between.substr(0, at);
+        route.messageNumber = number;
+        route.hasToken = hasToken;
+        route.token = token;
+        route.part = part;
+        return;
+    }
+}
 
 }  // namespace
 
@@ -73,6 +138,10 @@ CRequestRoute ParseRequestLine(std::string_view requestLine) {
             }
         }
     }
+    if (route.Refused()) {
+        // Only once every classic reading has refused: those addresses keep their pages.
+        ParseModernMail(between, route);
+    }
     if (!route.Refused()) {
         route.refusal = {};
     }
@@ -100,8 +169,10 @@ CRequestRoute RouteRequest(std::string_view requestLine, const CSettingTable& se
         route.refusal = "disabled";
     } else if (!passOk) {
         route.refusal = "wrong password";
-    } else if (route.paged && !setting.ModernPages()) {
-        route.refusal = kNoSuchPage;  // the classic pages have no later list pages
+    } else if (route.ModernOnly() && !setting.ModernPages()) {
+        route.refusal = kNoSuchPage;  // the classic pages have no such addresses
+    } else if (route.page == CRequestRoute::kAttachment && route.part <= 0) {
+        route.refusal = kNoSuchPage;  // parts count from 1
     }
     if (!route.refusal.empty()) {
         route.page = CRequestRoute::kRefused;

@@ -10,8 +10,12 @@
 // (all the digits from message 1000 on); the modern pages page through the list with
 // "/" + NNN + public password + "toplist" + the message number to start from. Paths are
 // taken exactly as sent: no percent-decoding, no query string, no trailing slash.
+//
+// The modern pages' links to a message may add a token of its unique id and the
+// position of one of its parts: "mail" + MMM + ["." + token] + ["-" + part], an
+// attachment's address when the part is there. No classic address ends so.
 struct CRequestRoute {
-    enum Page { kRefused, kList, kMail };
+    enum Page { kRefused, kList, kMail, kAttachment };
 
     Page page = kRefused;
     std::string settingText;  // the first three bytes of the path, as sent
@@ -22,11 +26,18 @@ struct CRequestRoute {
     // perhaps out of the mailbox's range); 0 for the first page.
     int listFrom = 0;
     bool paged = false;  // the address carried that number
+    // The token after the message number as sent (perhaps not one that any id makes);
+    // empty with hasToken false when the address carried none.
+    std::string token;
+    bool hasToken = false;
+    int part = 0;  // an attachment's position among the message's parts (from 1)
     // Why a request was refused, for the log only: "no such page", "disabled" or
     // "wrong password"; empty when it was not.
     std::string_view refusal;
 
     bool Refused() const { return page == kRefused; }
+    // Addresses that only the modern pages write.
+    bool ModernOnly() const { return paged || hasToken || page == kAttachment; }
 };
 
 // Splits a request line ("GET /001secrettoplist HTTP/1.1\r\n") into its parts without

@@ -30,6 +30,11 @@ public:
         return type == wantedType && subtype == wantedSubtype;
     }
     bool IsMultipart() const { return type == "multipart"; }
+    // A file rather than text to read: marked as an attachment, or named, or the whole
+    // message when that is not text.
+    bool IsFile() const {
+        return attachment || !fileName.empty() || (depth == 0 && type != "text");
+    }
 
     // Takes one header field, unfolded, by name (any case) and value (what follows the
     // colon). Fields other than the three above are ignored.

@@ -50,8 +50,10 @@ std::string CRequestLog::FormatLine(const CRequestRecord& record, std::string_vi
         }
     }
     line += " outcome=" + Value(outcome);
-    if (outcome == "refused" || (record.errorCode != 0 && !record.refusal.empty())) {
+    if (outcome == "refused") {
         line += " reason=" + Value(record.refusal);
+    } else if (record.errorCode != 0 && !record.reason.empty()) {
+        line += " reason=" + Value(record.reason);
     }
     if (record.errorCode != 0 && !record.detail.empty()) {
         line += " detail=" + Value(record.detail);

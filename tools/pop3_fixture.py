@@ -82,12 +82,13 @@ class Pop3Fixture:
     start() and stop()."""
 
     def __init__(self, directory: str, user: str = "alice", password: str = "secret",
-                 samples: str | list = "test", tls=None, tls_by_name=None,
+                 samples: str | list = "test", tls=None, tls_by_name=None, extra_config="",
                  oauth2_introspection_url: str = ""):
         """samples: the name of a sample set, "none", or the mails themselves (as
         write_maildir takes them); tls: (certificate file, key file) to serve POP3 over
-        TLS as well, on tls_port beside the plain port; tls_by_name: {server name:
-        (certificate, key)} for clients that ask for that name (SNI);
+        TLS as well, on tls_port beside the plain port, where STLS is offered then;
+        tls_by_name: {server name: (certificate, key)} for clients that ask for that
+        name (SNI); extra_config: lines added to dovecot.conf;
         oauth2_introspection_url: check logins (AUTH XOAUTH2 only) with Dovecot's OAuth 2.0
         password database, which asks that address about each token."""
         self.directory = os.path.abspath(directory)
@@ -100,6 +101,7 @@ class Pop3Fixture:
         self.tls = tls
         self.tls_by_name = tls_by_name or {}
         self.tls_port = 0
+        self.extra_config = extra_config
         self.oauth2_introspection_url = oauth2_introspection_url
 
     @property
@@ -202,6 +204,7 @@ service pop3-login {{
 service anvil {{
   chroot =
 }}
+{self.extra_config}
 """
         with open(self._path("dovecot.conf"), "w") as f:
             f.write(conf)

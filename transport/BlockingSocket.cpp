@@ -475,6 +475,37 @@ bool CBlockingSocket::HasBufferedLine(int terminator) const {
                        m_readEnd - m_readPos) != nullptr;
 }
 
+int CBlockingSocket::SendBufferSize() const {
+    if (m_hSocket == kNoHandle) {
+        return 0;
+    }
+    int size = 0;
+    socklen_t length = sizeof size;
+    if (::getsockopt(m_hSocket, SOL_SOCKET, SO_SNDBUF, &size, &length) != 0 || size < 0) {
+        return 0;
+    }
+    return size;
+}
+
+void CBlockingSocket::ShutdownSend() {
+    if (m_hSocket == kNoHandle) {
+        return;
+    }
+    // Over TLS the close notification says the stream is complete, not cut off.
+    if (m_tls) {
+        m_tls->Shutdown();
+    }
+    ::shutdown(m_hSocket, SHUT_WR);
+}
+
+void CBlockingSocket::Abort() {
+    DropTls();
+    if (m_hSocket != kNoHandle) {
+        const linger reset{1, 0};
+        ::setsockopt(m_hSocket, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    }
+}
+
 void CBlockingSocket::DropTls() {
     m_tls.reset();
 }

@@ -79,6 +79,21 @@ public:
     // True when a whole line (up to terminator) already waits in the read-ahead, so
     // the next ReceiveUntil will not wait for the peer.
     bool HasBufferedLine(int terminator = '\n') const;
+    // True when any received byte waits in the read-ahead.
+    bool HasReadAhead() const { return m_readPos < m_readEnd; }
+
+    // The bytes the system's send buffer of the socket holds (SO_SNDBUF), 0 when it
+    // cannot tell or there is no handle.
+    int SendBufferSize() const;
+
+    // Ends the sending side (the peer reads the end of the stream; over TLS after the
+    // close notification, sent when the socket takes it at once) and keeps the handle
+    // for reading. Harmless without a handle.
+    void ShutdownSend();
+    // Makes the end of the connection one the peer cannot take for the end of a whole
+    // answer: no TLS close notification, and a reset when the handle is closed. For an
+    // answer cut short that announced no length.
+    void Abort();
 
     // Bounds every later wait (connect, handshake, send, receive) by deadline as well
     // as by each call's own time-out, so that a peer that trickles bytes cannot

@@ -1,10 +1,12 @@
 // The gateway end to end: requests through CListenSocket, answered from a scripted POP3
 // peer, checked byte for byte as the browser receives them.
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,6 +14,7 @@
 
 #include "gateway/ListPage.h"
 #include "gateway/ListenSocket.h"
+#include "gateway/MessageToken.h"
 #include "settings/Profile.h"
 #include "support/FakePop3Server.h"
 #include "support/HttpExchange.h"
@@ -98,7 +101,7 @@ TEST_F(GatewayTest, ListPage) {
 
 TEST_F(GatewayTest, MailPage) {
     FakePop3Server server(
-        {Join({Login(3), Retr(2, Message("x", "Hello <you>\r\n..dot\r\n")), Quit()})});
+        {Join({Login(3), Mail(2, Message("x", "Hello <you>\r\n..dot\r\n")), Quit()})});
     UseServer(server);
     EXPECT_EQ(Get("/001pwmail002"), kHead + "Hello &lt;you&gt;<BR>.dot<BR>" + kFooter);
     EXPECT_TRUE(server.ScriptMet()) << server.Failure();
@@ -110,7 +113,7 @@ TEST_F(GatewayTest, MailPageReadsTheWholeAnswer) {
         "Content-Type: multipart/mixed; boundary=\"b1\"\r\n\r\n--b1\r\n"
         "Content-Type: text/plain\r\n\r\nshown\r\n--b1\r\nContent-Type: application/zip\r\n\r\n" +
         std::string(200000, 'A') + "\r\n--b1--\r\n";
-    FakePop3Server server({Join({Login(1), Retr(1, multipart), Quit()})});
+    FakePop3Server server({Join({Login(1), Mail(1, multipart), Quit()})});
     UseServer(server);
     // Attachments after the text are listed, so the answer is read to its end before QUIT.
     EXPECT_EQ(Get("/001pwmail001"), kHead + "shown<BR>" + kFooter);
@@ -121,7 +124,8 @@ TEST_F(GatewayTest, HtmlPartAfterTheFactIsReadAgain) {
     const std::string related =
         "Content-Type: multipart/related; boundary=\"r\"\r\n\r\n--r\r\n"
         "Content-Type: text/html\r\n\r\n<p>html &amp; only</p>\r\n--r--\r\n";
-    FakePop3Server server({Join({Login(1), Retr(1, related), Retr(1, related), Quit()})});
+    FakePop3Server server(
+        {Join({Login(1), Mail(1, related), TopLines(1, related.size(), related), Quit()})});
     UseServer(server);
     EXPECT_EQ(Get("/001pwmail001"), kHead + "html &amp; only<BR>" + kFooter);
     EXPECT_TRUE(server.ScriptMet()) << server.Failure();
@@ -139,7 +143,7 @@ TEST_F(GatewayTest, LargeMessageWithOverlongLine) {
         {Join({Login(2), Top(1, Message("big", body + longLine + "\r\nend\r\n")),
                Top(2, Message("next")), Quit()}),
          Join(
-             {Login(1), Retr(1, Message("big", "start\r\n" + longLine + "\r\nend\r\n")), Quit()})});
+             {Login(1), Mail(1, Message("big", "start\r\n" + longLine + "\r\nend\r\n")), Quit()})});
     UseServer(server);
     EXPECT_EQ(Get("/001pwtoplist"), kHead + Row(1, "big\r\n") + Row(2, "next\r\n") + kFooter);
     // The overlong line keeps its first bytes and its line break; the next line follows.
@@ -154,7 +158,7 @@ TEST_F(GatewayTest, BrowserGoneMidPage) {
         body += std::string(76, 'b') + "\r\n";
     }
     {
-        FakePop3Server server({Join({Login(1), Retr(1, Message("x", body)), Quit()})});
+        FakePop3Server server({Join({Login(1), Mail(1, Message("x", body)), Quit()})});
         UseServer(server);
         // The browser asks and goes away without reading the answer.
         const int fd = loopback::Connect(m_listener.Port());
@@ -245,6 +249,241 @@ INSTANTIATE_TEST_SUITE_P(
                  Join({Login(2), Top(1, Message("a", "")), Quit()}), Row(1, "a\r\n")}),
     [](const testing::TestParamInfo<ListCase>& info) { return std::string(info.param.name); });
 
+// --- Extensions: what the server advertises decides how the dialogue talks ---------
+
+// The answer to TOP number 0 for message.
+std::string TopAnswer(const std::string& message) {
+    return "+OK\r\n" + message + ".\r\n";
+}
+
+// "C: TOP first 0" to "C: TOP last 0", all sent before any answer, then the answers in
+// one write: a script the client meets only by pipelining.
+Script TopWindow(int first, int last, const std::function<std::string(int)>& subject) {
+    Script script;
+    std::string answers;
+    for (int n = first; n <= last; ++n) {
+        script.push_back("C: TOP " + std::to_string(n) + " 0");
+        answers += TopAnswer(Message(subject(n), ""));
+    }
+    script.push_back(FakePop3Server::Raw(answers));
+    return script;
+}
+
+std::string Letter(int n) {
+    return std::string(1, static_cast<char>('a' + n - 1));
+}
+
+// USER, PASS and STAT (and more) sent together, then their answers.
+Script PipelinedLogin(int count, Script more = {}, Script moreAnswers = {}) {
+    Script script = {"C: USER taro", "C: PASS secret", "C: STAT"};
+    script.insert(script.end(), more.begin(), more.end());
+    script.insert(script.end(), {"S: +OK", "S: +OK", "S: +OK " + std::to_string(count) + " 99"});
+    script.insert(script.end(), moreAnswers.begin(), moreAnswers.end());
+    return script;
+}
+
+struct DialogueCase {
+    const char* name;
+    const char* path;
+    int listCount;
+    std::vector<Script> scripts;  // the fake fails on any other command or order
+    std::string body;
+    int filterType = 0;
+    std::string filter = "";
+    int requests = 0;  // 0: one per script
+};
+
+class GatewayDialogueTest : public GatewayTest, public testing::WithParamInterface<DialogueCase> {};
+
+TEST_P(GatewayDialogueTest, TalksAsTheServerAdvertised) {
+    const DialogueCase& c = GetParam();
+    m_settings[1].MAIL_LIST_COUNT = c.listCount;
+    m_settings[1].FILTER_TYPE = c.filterType;
+    m_settings[1].FILTER1 = c.filter;
+    FakePop3Server server(c.scripts);
+    UseServer(server);
+    std::string page;
+    const std::size_t requests = c.requests > 0 ? c.requests : c.scripts.size();
+    for (std::size_t i = 0; i < requests; ++i) {
+        page = Get(c.path);
+    }
+    EXPECT_EQ(page, kHead + c.body + kFooter);
+    EXPECT_EQ(Last().errorCode, 0) << Last().detail;
+    EXPECT_TRUE(server.ScriptMet()) << server.Failure();
+}
+
+const std::string kPipelining = "TOP\r\nPIPELINING\r\nUSER\r\n";
+const std::string kRowsAbc = Row(1, "a\r\n") + Row(2, "b\r\n") + Row(3, "c\r\n");
+const std::string kMail = Message("x", "Hello.\r\n");
+
+INSTANTIATE_TEST_SUITE_P(
+    Extensions, GatewayDialogueTest,
+    testing::Values(
+        DialogueCase{"PipeliningBeforeLogin",
+                     "/001pwtoplist",
+                     5,
+                     {Join({{"S: +OK"},
+                            Capa(kPipelining),
+                            PipelinedLogin(3),
+                            TopWindow(1, 3, Letter),
+                            Quit()})},
+                     kRowsAbc},
+        DialogueCase{"PipeliningAfterLoginInLowerCase",
+                     "/001pwtoplist",
+                     5,
+                     {Join({{"S: +OK"},
+                            Capa("TOP\r\nUSER\r\n"),
+                            {"C: USER taro", "S: +OK", "C: PASS secret", "S: +OK"},
+                            Capa("X-UNKNOWN 1 2\r\npipelining\r\n"),
+                            {"C: STAT", "S: +OK 3 99"},
+                            TopWindow(1, 3, Letter),
+                            Quit()})},
+                     kRowsAbc},
+        DialogueCase{"PipeliningNever",
+                     "/001pwtoplist",
+                     5,
+                     {Join({{"S: +OK"},
+                            Capa("TOP\r\n"),
+                            {"C: USER taro", "S: +OK", "C: PASS secret", "S: +OK"},
+                            Capa("TOP\r\nPIPELININGS\r\n"),
+                            {"C: STAT", "S: +OK 2 99"},
+                            Top(1, Message("a", "")),
+                            Top(2, Message("b", "")),
+                            Quit()})},
+                     Row(1, "a\r\n") + Row(2, "b\r\n")},
+        DialogueCase{"CapaOfMegabytesIsNoExtensions",
+                     "/001pwtoplist",
+                     5,
+                     {Join({{"S: +OK"},
+                            Capa(kPipelining + std::string(2000000, 'x') + "\r\nUTF8\r\n"),
+                            {"C: USER taro", "S: +OK", "C: PASS secret", "S: +OK"},
+                            Capa(""),
+                            {"C: STAT", "S: +OK 1 99"},
+                            Top(1, Message("a", "")),
+                            Quit()})},
+                     Row(1, "a\r\n")},
+        DialogueCase{"WindowOfTheRowsWanted",
+                     "/001pwtoplist",
+                     2,
+                     {Join({{"S: +OK"},
+                            Capa(kPipelining),
+                            PipelinedLogin(9),
+                            TopWindow(1, 2, Letter),
+                            Quit()})},
+                     Row(1, "a\r\n") + Row(2, "b\r\n")},
+        // A filter passes messages over: a window of 16 for the 1 row wanted, then the
+        // next; the answers the page no longer needs are read after QUIT.
+        DialogueCase{"FilteredWindows",
+                     "/001pwtoplist",
+                     1,
+                     {Join({{"S: +OK"},
+                            Capa(kPipelining),
+                            PipelinedLogin(20),
+                            TopWindow(1, 16, [](int) { return "other"; }),
+                            TopWindow(17, 20, [](int n) { return n == 17 ? "wanted" : "no"; }),
+                            Quit()})},
+                     Row(17, "wanted\r\n"),
+                     1,
+                     "wanted"},
+        // TOP refused in a window: the window's other answers are passed over, the
+        // message is asked with RETR, and the rest with RETR in the next window.
+        DialogueCase{
+            "TopRefusedInsideAWindow",
+            "/001pwtoplist",
+            5,
+            {Join({{"S: +OK"},
+                   Capa("PIPELINING\r\n"),
+                   PipelinedLogin(3),
+                   {"C: TOP 1 0", "C: TOP 2 0", "C: TOP 3 0",
+                    FakePop3Server::Raw("-ERR what?\r\n-ERR what?\r\n+OK\r\n" + Message("c") +
+                                        ".\r\n")},
+                   Retr(1, Message("a")),
+                   {"C: RETR 2", "C: RETR 3",
+                    FakePop3Server::Raw(TopAnswer(Message("b")) + TopAnswer(Message("c")))},
+                   Quit()})},
+            kRowsAbc},
+        DialogueCase{
+            "MailPageAsksListWithTheLogin",
+            "/001pwmail002",
+            5,
+            {Join({{"S: +OK"},
+                   Capa(kPipelining),
+                   PipelinedLogin(3, {"C: LIST 2"}, {"S: +OK 2 " + std::to_string(kMail.size())}),
+                   TopLines(2, kMail.size(), kMail),
+                   Quit()})},
+            "Hello.<BR>"},
+        DialogueCase{"Utf8BeforeUser",
+                     "/001pwtoplist",
+                     5,
+                     {Join({{"S: +OK"},
+                            Capa("UTF8 USER\r\nPIPELINING\r\n"),
+                            {"C: UTF8", "C: USER taro", "C: PASS secret", "C: STAT", "S: +OK",
+                             "S: +OK", "S: +OK", "S: +OK 0 0"},
+                            Quit()}),
+                      Join({{"S: +OK"},
+                            Capa("utf8\r\n"),
+                            {"C: UTF8", "S: -ERR not now", "C: USER taro", "S: +OK",
+                             "C: PASS secret", "S: +OK"},
+                            Capa("UTF8\r\n"),
+                            {"C: STAT", "S: +OK 0 0"},
+                            Quit()})},
+                     kEmptyList},
+        DialogueCase{"InUseThenServed",
+                     "/001pwtoplist",
+                     5,
+                     {Join({Greeting(),
+                            {"C: USER taro", "S: +OK", "C: PASS secret",
+                             "S: -ERR [IN-USE] Mailbox is locked by another session"}}),
+                      Join({Login(1), Top(1, Message("a", "")), Quit()})},
+                     Row(1, "a\r\n"),
+                     0,
+                     "",
+                     1},
+        // The message page reads with TOP; LIST sizes it cannot use read every line, and
+        // a server without TOP gets RETR.
+        DialogueCase{
+            "MailSizeMissing",
+            "/001pwmail001",
+            5,
+            {Join({Login(1), {"C: LIST 1", "S: +OK 1"}, TopLines(1, 2147483647, kMail), Quit()})},
+            "Hello.<BR>"},
+        DialogueCase{
+            "MailSizeNegative",
+            "/001pwmail001",
+            5,
+            {Join(
+                {Login(1), {"C: LIST 1", "S: +OK 1 -50"}, TopLines(1, 2147483647, kMail), Quit()})},
+            "Hello.<BR>"},
+        DialogueCase{"MailSizeAbsurd",
+                     "/001pwmail001",
+                     5,
+                     {Join({Login(1),
+                            {"C: LIST 1", "S: +OK 1 99999999999999999999"},
+                            TopLines(1, 2147483647, kMail),
+                            Quit()})},
+                     "Hello.<BR>"},
+        DialogueCase{"MailWithoutTop",
+                     "/001pwmail001",
+                     5,
+                     {Join({Login(1),
+                            {"C: LIST 1", "S: +OK 1 30", "C: TOP 1 30", "S: -ERR what?"},
+                            Retr(1, kMail),
+                            Quit()})},
+                     "Hello.<BR>"}),
+    [](const testing::TestParamInfo<DialogueCase>& info) { return std::string(info.param.name); });
+
+// A page is whole once QUIT is sent: the server's goodbye is read after the browser
+// has its page, and a server that never says it costs the page nothing.
+TEST_F(GatewayTest, QuitAnswerDoesNotHoldThePage) {
+    FakePop3Server server({Join({Login(0), {"C: QUIT", "SILENT"}}),
+                           Join({Login(1), Mail(1, Message("x", "text\r\n")), {"C: QUIT", "X"}})});
+    UseServer(server);
+    EXPECT_EQ(Get("/001pwtoplist"), kHead + kEmptyList + kFooter);
+    EXPECT_EQ(Last().errorCode, 0);
+    EXPECT_EQ(Get("/001pwmail001"), kHead + "text<BR>" + kFooter);
+    EXPECT_EQ(Last().errorCode, 0);
+}
+
 // --- The modern pages (MAIL_PAGE_STYLE=1) ---------------------------------------------
 
 // "一覧" (list), "件名" (subject), "差出人" (from), "宛先" (to), "日付" (date), "一覧へ",
@@ -300,7 +539,7 @@ TEST_F(GatewayModernTest, ListRowsCarrySenderAndDate) {
 TEST_F(GatewayModernTest, MailPageHasHeaderLinesAndLinks) {
     FakePop3Server server(
         {Join({Login(3),
-               Retr(2,
+               Mail(2,
                     "From: Taro <t@example.jp>\r\nTo: a@example.jp,\r\n \"B, C\" <b@example.jp>\r\n"
                     "Cc: c@example.jp\r\nDate: Mon, 1 Jan 2024 09:00:00 +0900\r\n"
                     "Subject: hi & bye\r\n\r\nHello\r\n"),
@@ -316,7 +555,7 @@ TEST_F(GatewayModernTest, MailPageHasHeaderLinesAndLinks) {
 
 TEST_F(GatewayModernTest, FailureEndsThePageWithItsMessage) {
     FakePop3Server server(
-        {{"S: +OK POP3 ready", "C: USER taro", "S: +OK", "C: PASS secret", "S: -ERR denied"}});
+        {Join({Greeting(), {"C: USER taro", "S: +OK", "C: PASS secret", "S: -ERR denied"}})});
     UseServer(server);
     // "ユーザ名またはパスワードが違います。", and the footer.
     EXPECT_EQ(Body(Get("/001pwtoplist")),
@@ -407,6 +646,7 @@ struct FailureCase {
     int code;
     std::string mailServer = "127.0.0.1:{port}";  // {port}: the fake's; {closed}: nobody's
     std::string detail = "";                      // what the record's detail begins with
+    std::string reason = "";                      // the record's reason
 };
 
 class GatewayFailureTest : public GatewayTest, public testing::WithParamInterface<FailureCase> {};
@@ -427,6 +667,7 @@ TEST_P(GatewayFailureTest, CutsThePage) {
         EXPECT_EQ(Last().errorCode, c.code);
         EXPECT_FALSE(Last().errorText.empty());
         EXPECT_EQ(Last().detail.substr(0, c.detail.size()), c.detail) << Last().detail;
+        EXPECT_EQ(Last().reason, c.reason);
         EXPECT_TRUE(server.ScriptMet()) << server.Failure();
         EXPECT_EQ(server.Connections(), static_cast<int>(c.scripts.size()));
     }
@@ -483,28 +724,72 @@ INSTANTIATE_TEST_SUITE_P(
                     "nothing received for 300 ms"},
         FailureCase{"UserRefused",
                     "/001pwtoplist",
-                    {{"S: +OK", "C: USER taro", "S: -ERR who?"}},
+                    {Join({Greeting(), {"C: USER taro", "S: -ERR who?"}})},
                     "",
                     ERR_LOGIN},
         FailureCase{"UserOkInLowerCase",
                     "/001pwtoplist",
-                    {{"S: +OK", "C: USER taro", "S: +ok"}},
+                    {Join({Greeting(), {"C: USER taro", "S: +ok"}})},
                     "",
                     ERR_LOGIN},
-        FailureCase{"PasswordRefused",
+        FailureCase{
+            "PasswordRefused",
+            "/001pwtoplist",
+            {Join({Greeting(), {"C: USER taro", "S: +OK", "C: PASS secret", "S: -ERR denied"}})},
+            "",
+            ERR_LOGIN},
+        FailureCase{"LoginDelay",
                     "/001pwtoplist",
-                    {{"S: +OK", "C: USER taro", "S: +OK", "C: PASS secret", "S: -ERR denied"}},
+                    {Join({Greeting(),
+                           {"C: USER taro", "S: +OK", "C: PASS secret",
+                            "S: -ERR [LOGIN-DELAY] wait\x01 300 s, not secret"}})},
                     "",
-                    ERR_LOGIN},
+                    ERR_LOGIN,
+                    "127.0.0.1:{port}",
+                    "server said: -ERR [LOGIN-DELAY] wait  300 s, not ***",
+                    "login delay"},
+        FailureCase{
+            "CapaWithoutEnd",
+            "/001pwtoplist",
+            {{"S: +OK", "C: CAPA",
+              FakePop3Server::Raw("+OK\r\n" + std::string(100000, 'P') + "\r\nTOP\r\n"), "SILENT"}},
+            "",
+            ERR_RECEIVE},
+        FailureCase{"StlsNotOffered",
+                    "/001pwtoplist",
+                    {Join({{"S: +OK"}, Capa("USER\r\nPIPELINING\r\n")})},
+                    "",
+                    ERR_CONNECT,
+                    "pop3+stls://127.0.0.1:{port}",
+                    "the server does not offer STLS"},
+        FailureCase{"StlsRefused",
+                    "/001pwtoplist",
+                    {Join({{"S: +OK"}, Capa("STLS\r\n"), {"C: STLS", "S: -ERR not\tnow"}})},
+                    "",
+                    ERR_CONNECT,
+                    "pop3+stls://127.0.0.1:{port}",
+                    "the server refused STLS: -ERR not now"},
+        FailureCase{"StlsAnsweredWithPlainText",
+                    "/001pwtoplist",
+                    {Join({{"S: +OK"},
+                           Capa("STLS\r\n"),
+                           {"C: STLS", FakePop3Server::Raw("+OK go ahead\r\n+OK ready\r\n")}})},
+                    "",
+                    ERR_CONNECT,
+                    "pop3+stls://127.0.0.1:{port}",
+                    "the server sent plain text after its STLS answer"},
         FailureCase{"StatRefused",
                     "/001pwtoplist",
-                    {{"S: +OK", "C: USER taro", "S: +OK", "C: PASS secret", "S: +OK", "C: STAT",
-                      "S: -ERR busy"}},
+                    {Join({Greeting(),
+                           {"C: USER taro", "S: +OK", "C: PASS secret", "S: +OK", "C: STAT",
+                            "S: -ERR busy"}})},
                     "",
                     ERR_RETRIEVE},
         FailureCase{"MailMissing",
                     "/001pwmail009",
-                    {Join({Login(2), {"C: RETR 9", "S: -ERR no such message"}})},
+                    {Join({Login(2),
+                           {"C: LIST 9", "S: -ERR no such message", "C: RETR 9",
+                            "S: -ERR no such message"}})},
                     "",
                     ERR_RETRIEVE},
         FailureCase{"ListSilentMidAnswer",
@@ -525,20 +810,10 @@ INSTANTIATE_TEST_SUITE_P(
             "MailSilentMidText",
             "/001pwmail001",
             {Join({Login(1),
-                   {"C: RETR 1", FakePop3Server::Raw("+OK\r\n" + Message("x", "line one\r\n")),
-                    "SILENT"}})},
+                   {"C: LIST 1", "S: +OK 1 100", "C: TOP 1 100",
+                    FakePop3Server::Raw("+OK\r\n" + Message("x", "line one\r\n")), "SILENT"}})},
             "line one<BR>",
-            ERR_RECEIVE},
-        FailureCase{"QuitNeverAnswered",
-                    "/001pwtoplist",
-                    {Join({Login(0), {"C: QUIT", "SILENT"}})},
-                    kEmptyList,
-                    ERR_RECEIVE},
-        FailureCase{"ClosedInsteadOfQuitReply",
-                    "/001pwmail001",
-                    {Join({Login(1), Retr(1, Message("x", "text\r\n")), {"C: QUIT", "X"}})},
-                    "text<BR>",
-                    ERR_RECEIVE}),
+            ERR_RECEIVE}),
     [](const testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
 // --- POP3 over TLS: a TLS front on the scripted peer ---------------------------------
@@ -546,7 +821,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(GatewayTest, PagesOverTlsAreTheSameAsPlain) {
     const Script list = Join({Login(2), Top(1, Message("first", "")),
                               Top(2, Message("=?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?=", "")), Quit()});
-    const Script mail = Join({Login(1), Retr(1, Message("x", "line one\r\n..dot\r\n")), Quit()});
+    const Script mail = Join({Login(1), Mail(1, Message("x", "line one\r\n..dot\r\n")), Quit()});
     FakePop3Server server({list, list, mail, mail});
     TestServer front([&](int fd) { RelayTls(fd, TestTrust().localhost, server.Port()); }, 2);
     const std::string plain = server.Address();
@@ -597,6 +872,30 @@ INSTANTIATE_TEST_SUITE_P(
         return std::string(info.param.name);
     });
 
+TEST_F(GatewayTest, StlsAnsweredWithGarbageFailsBeforeUser) {
+    std::string received;
+    TestServer server([&](int fd) {
+        char buffer[4096];
+        auto take = [&] {
+            const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+            received.append(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
+        };
+        loopback::SendAll(fd, "+OK\r\n");
+        take();  // CAPA
+        loopback::SendAll(fd, "+OK\r\nSTLS\r\n.\r\n");
+        take();  // STLS
+        loopback::SendAll(fd, "+OK\r\n");
+        take();  // the TLS hello
+        loopback::SendAll(fd, "-ERR this is no TLS\r\n");
+        take();
+    });
+    m_settings[1].MAIL_SERVER = "pop3+stls://localhost:" + std::to_string(server.Port());
+    EXPECT_EQ(Get("/001pwtoplist"), kHead);
+    EXPECT_EQ(Last().errorCode, ERR_CONNECT);
+    EXPECT_TRUE(Last().detail.starts_with("TLS handshake failed")) << Last().detail;
+    EXPECT_EQ(received.find("USER"), std::string::npos);
+}
+
 // --- Requests that get no answer at all ----------------------------------------------
 
 // --- OAuth 2.0: AUTH XOAUTH2 with a token from the source -----------------------
@@ -630,7 +929,8 @@ const std::string kToken2Line = "C: dXNlcj10YXJvAWF1dGg9QmVhcmVyIHRvazIBAQ==";
 const Script kCapaXoauth2 = {"S: +OK POP3 ready",     "C: CAPA", "S: +OK", "S: TOP",
                              "S: SASL PLAIN XOAUTH2", "S: ."};
 const Script kErrorChallenge = {"S: + eyJzdGF0dXMiOiI0MDEifQ==", "C: ", "S: -ERR [AUTH] failed"};
-const Script kStatEmpty = {"C: STAT", "S: +OK 0 0"};
+// After the login, the list page asks again whether it may pipeline.
+const Script kStatEmpty = Join({Capa("TOP\r\nSASL PLAIN XOAUTH2\r\n"), {"C: STAT", "S: +OK 0 0"}});
 
 struct OAuthCase {
     const char* name;
@@ -651,7 +951,7 @@ TEST_P(GatewayOAuthTest, LogsInWithXoauth2) {
     ScriptedTokens tokens(c.tokens);
     m_listener.SetTokenSource(&tokens);
     EXPECT_EQ(Get("/001pwtoplist"), kHead + c.body);
-    EXPECT_EQ(Last().refusal, c.reason);
+    EXPECT_EQ(Last().reason, c.reason);
     EXPECT_EQ(Last().errorCode, c.reason.empty() ? 0 : ERR_LOGIN);
     EXPECT_EQ(tokens.m_refused, c.refused);
     EXPECT_TRUE(server.ScriptMet()) << server.Failure();
@@ -696,6 +996,15 @@ INSTANTIATE_TEST_SUITE_P(
                               "",
                               "oauth: the server does not offer XOAUTH2",
                               {}},
+                    OAuthCase{"Xoauth2InLowerCaseAfterATab",
+                              {"tok1"},
+                              Join({{"S: +OK POP3 ready", "C: CAPA", "S: +OK", "S: sasl\tplain xoauth2",
+                                     "S: .", "C: AUTH XOAUTH2", "S: + ", kToken1Line, "S: +OK"},
+                                    kStatEmpty,
+                                    Quit()}),
+                              kEmptyList + kFooter,
+                              "",
+                              {""}},
                     OAuthCase{"AuthCommandRefused",
                               {"tok1"},
                               {"S: +OK POP3 ready", "C: CAPA", "S: -ERR unknown", "C: AUTH XOAUTH2",
@@ -757,7 +1066,7 @@ TEST_F(GatewayTest, NoDescriptorLeaksOverFailedRequests) {
     // connection for a moment after the gateway has let go of it.
     const int before = loopback::OpenDescriptorCount();
     {
-        std::vector<Script> refusals(kRounds, Script{"S: +OK", "C: USER taro", "S: -ERR"});
+        std::vector<Script> refusals(kRounds, Join({Greeting(), {"C: USER taro", "S: -ERR"}}));
         FakePop3Server server(refusals);
         const std::string refusing = server.Address();
         const std::string closed = "127.0.0.1:" + std::to_string(loopback::UnusedPort());
@@ -842,6 +1151,171 @@ TEST(ListenSocket, PortCanBeTakenAgainAfterServing) {
     }
     CListenSocket again(settings);
     EXPECT_EQ(again.Create(port, "127.0.0.1"), 0);
+}
+
+// --- Links that name a message by its unique id -------------------------------------
+
+// A server that keeps unique ids (UIDL in CAPA), talked to one command at a time. The
+// list asks CAPA again after the login, as some servers say more then.
+Script LoginWithIds(int count, bool list = false) {
+    const Script capa = Capa("UIDL\r\nTOP\r\n");
+    return Join({{"S: +OK POP3 ready"},
+                 capa,
+                 {"C: USER taro", "S: +OK", "C: PASS secret", "S: +OK"},
+                 list ? capa : Script(),
+                 {"C: STAT", "S: +OK " + std::to_string(count) + " 4096"}});
+}
+
+Script Uidl(int number, const std::string& id) {
+    const std::string n = std::to_string(number);
+    return {"C: UIDL " + n, id.empty() ? "S: -ERR no such message" : "S: +OK " + n + " " + id};
+}
+
+Script Listing(const std::string& lines) {
+    return {"C: UIDL", FakePop3Server::Raw("+OK\r\n" + lines + ".\r\n")};
+}
+
+// LIST number and TOP with its lines, with the neighbours' UIDLs between them.
+Script MailWithIds(int number, const std::string& message, const Script& neighbours) {
+    const std::string n = std::to_string(number);
+    return Join({{"C: LIST " + n, "S: +OK " + n + " " + std::to_string(message.size())},
+                 neighbours,
+                 TopLines(number, message.size(), message)});
+}
+
+std::string Link(int number, const std::string& id, const std::string& part = "") {
+    char digits[16];
+    std::snprintf(digits, sizeof digits, "%03d", number);
+    return "HREF='001pwmail" + std::string(digits) + "." + MessageToken(id) + part + "'";
+}
+
+// "このメールはサーバにありません。" and the link back to the list.
+const std::string kGone =
+    "<P>\x82\xB1\x82\xCC\x83\x81\x81\x5B\x83\x8B\x82\xCD\x83\x54\x81\x5B\x83\x6F\x82\xC9\x82\xA0"
+    "\x82\xE8\x82\xDC\x82\xB9\x82\xF1\x81\x42</P><P CLASS=n><A HREF='001pwtoplist'>" +
+    kList + "\x82\xD6</A></P>" + kFooter;
+
+// A listing of count messages whose last holds the id "m" + (count - 1), at number 3.
+std::string ManyIds(int count) {
+    std::string lines;
+    for (int i = 0; i < count - 1; ++i) {
+        lines += std::to_string(i + 10) + " m" + std::to_string(i) + "\r\n";
+    }
+    return lines + "3 m" + std::to_string(count - 1) + "\r\n";
+}
+
+const std::string kPdfMessage = "Content-Type: application/pdf\r\n\r\n%PDF\r\n";
+
+struct IdCase {
+    const char* name;
+    std::string path;
+    Script script;                    // after the login, before QUIT
+    std::vector<std::string> wanted;  // in the answer, in this order
+};
+
+class GatewayIdTest : public GatewayModernTest, public testing::WithParamInterface<IdCase> {};
+
+TEST_P(GatewayIdTest, LinksOpenTheMessageTheyWereMadeFor) {
+    const IdCase& c = GetParam();
+    FakePop3Server server({Join({LoginWithIds(3, c.path.ends_with("toplist")), c.script, Quit()})});
+    UseServer(server);
+    const std::string answer = Get(c.path);
+    std::size_t at = 0;
+    for (const std::string& wanted : c.wanted) {
+        at = answer.find(wanted, at);
+        EXPECT_NE(at, std::string::npos) << wanted << " not in order in " << answer;
+    }
+    EXPECT_TRUE(server.ScriptMet()) << server.Failure();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, GatewayIdTest,
+    testing::Values(
+        IdCase{"ListRowsCarryTokens",
+               "/001pwtoplist",
+               Join({Uidl(1, "a1"), Top(1, "Subject: a\r\n\r\n"), Uidl(2, "a2"),
+                     Top(2, "Subject: b\r\n\r\n"), Uidl(3, "a3"), Top(3, "Subject: c\r\n\r\n")}),
+               {Link(1, "a1"), Link(2, "a2"), Link(3, "a3"), kFooter}},
+        IdCase{"LinkWhoseIdStillFits",
+               "/001pwmail002." + MessageToken("a2"),
+               Join({Uidl(2, "a2"), MailWithIds(2, "Subject: b\r\n\r\nHi\r\n",
+                                                Join({Uidl(1, "a1"), Uidl(3, "a3")}))}),
+               {"Hi<BR>", Link(1, "a1"), Link(3, "a3"), kFooter}},
+        // Another program deleted message 1: what was message 3 is message 2 now.
+        IdCase{"MovedLinkFollowsItsId",
+               "/001pwmail003." + MessageToken("a3"),
+               Join({Uidl(3, "a4"), Listing("1 a2\r\n2 a3\r\n3 a4\r\n"),
+                     MailWithIds(2, "Subject: c\r\n\r\nThird\r\n",
+                                 Join({Uidl(1, "a2"), Uidl(3, "a4")}))}),
+               {"</B> c<BR>", "Third<BR>", Link(1, "a2"), Link(3, "a4"), kFooter}},
+        IdCase{"GoneSaysSo",
+               "/001pwmail003." + MessageToken("a3"),
+               Join({Uidl(3, ""), Listing("1 a1\r\n2 a2\r\n")}),
+               {"<BODY>" + kGone}},
+        IdCase{"TokenNoIdMakesIsNoMessage", "/001pwmail001.zz", Uidl(1, "a1"), {"<BODY>" + kGone}},
+        IdCase{"ListingLineOfMegabytesIsPassedOver",
+               "/001pwmail003." + MessageToken("a3"),
+               Join({Uidl(3, ""), Listing("1 " + std::string(3 << 20, 'x') + "\r\n2 a3\r\n"),
+                     MailWithIds(2, "Subject: c\r\n\r\nThird\r\n",
+                                 Join({Uidl(1, "a2"), Uidl(3, "a4")}))}),
+               {"Third<BR>", kFooter}},
+        IdCase{"ListingOfManyMessages",
+               "/001pwmail003." + MessageToken("m99999"),
+               Join({Uidl(3, ""), Listing(ManyIds(100000)),
+                     MailWithIds(3, "Subject: c\r\n\r\nLast\r\n", Uidl(2, "a2"))}),
+               {"Last<BR>", kFooter}},
+        IdCase{"AttachmentOfMovedMessage",
+               "/001pwmail003." + MessageToken("a3") + "-1",
+               Join({Uidl(3, "a4"),
+                     Listing("1 a2\r\n2 a3\r\n3 a4\r\n"),
+                     {"C: LIST 2", "S: +OK 2 36"},
+                     TopLines(2, 36, kPdfMessage)}),
+               {"Content-Type: application/pdf\r\n", "\r\n\r\n%PDF\r\n"}},
+        IdCase{"AttachmentOfGoneMessage",
+               "/001pwmail003." + MessageToken("a3") + "-1",
+               Join({Uidl(3, ""), Listing("1 a1\r\n")}),
+               {"Content-Type: text/html; charset=Shift_JIS\r\n", "<BODY>" + kGone}}),
+    [](const testing::TestParamInfo<IdCase>& info) { return std::string(info.param.name); });
+
+// The classic pages never ask for ids: their dialogue stays as it was.
+TEST_F(GatewayTest, ClassicListAsksForNoIds) {
+    FakePop3Server server({Join({LoginWithIds(1, true), Top(1, "Subject: a\r\n\r\n"), Quit()})});
+    UseServer(server);
+    EXPECT_EQ(Get("/001pwtoplist"), kHead + Row(1, "a\r\n") + kFooter);
+    EXPECT_TRUE(server.ScriptMet()) << server.Failure();
+}
+
+// A download the mail server cuts short must not look whole: it ends in a reset, where a
+// whole one ends as every answer does.
+TEST_F(GatewayModernTest, DownloadCutShortEndsInAReset) {
+    const std::string message = kPdfMessage + "more\r\n";
+    for (const bool cut : {false, true}) {
+        FakePop3Server server(
+            {Join({Login(1),
+                   {"C: LIST 1", "S: +OK 1 " + std::to_string(message.size())},
+                   {"C: TOP 1 " + std::to_string(message.size()),
+                    FakePop3Server::Raw("+OK\r\n" + message)},
+                   cut ? Script{"X"} : Script{"R: .\r\n", "C: QUIT", "S: +OK"}})});
+        UseServer(server);
+        HttpExchange client(m_listener.Port(), HttpExchange::Get("/001pwmail001-1"));
+        m_listener.OnAccept();
+        EXPECT_TRUE(client.Closed());
+        EXPECT_EQ(client.Reset(), cut);
+        if (!cut) {
+            EXPECT_TRUE(client.Response().ends_with("\r\n\r\n%PDF\r\nmore\r\n"));
+        }
+        EXPECT_EQ(Last().errorCode != 0, cut);
+    }
+}
+
+// An attachment address whose part is no file, or past the end, is refused: no bytes.
+TEST_F(GatewayModernTest, AttachmentThatIsNoFileGetsAnEmptyAnswer) {
+    const std::string message = "Subject: x\r\n\r\nJust text\r\n";
+    FakePop3Server server({Join({Login(1), Mail(1, message), Quit()})});
+    UseServer(server);
+    EXPECT_EQ(Get("/001pwmail001-1"), "");
+    EXPECT_EQ(Last().refusal, "no such part");
+    EXPECT_TRUE(server.ScriptMet()) << server.Failure();
 }
 
 }  // namespace

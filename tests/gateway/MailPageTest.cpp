@@ -269,7 +269,22 @@ INSTANTIATE_TEST_SUITE_P(
                Part("Content-Type: multipart/alternative; boundary=b\r\n",
                     "--b\r\nContent-Type: text/html\r\n\r\n<p>Hi</p>\r\n--b--\r\n"),
                kModernHeader + "Hi<BR>" + kModernLinks),
-        Modern("HeaderWithoutEndStillShown", kHeader + ".\r\n", kModernHeader + kModernLinks)),
+        Modern("HeaderWithoutEndStillShown", kHeader + ".\r\n", kModernHeader + kModernLinks),
+        // Each attachment line opens its part, counted as the message's leaves are.
+        Case{"AttachmentLinesOpenTheirParts",
+             kHeader + kMixed +
+                 "\r\n--abc\r\nContent-Type: text/plain\r\n\r\ntext\r\n--abc\r\n"
+                 "Content-Type: text/html; name=\"a'b<c>.html\"\r\n\r\n<p>\r\n--abc\r\n"
+                 "Content-Type: text/plain\r\n\r\nmore\r\n--abc\r\n"
+                 "Content-Type: application/pdf\r\nContent-Disposition: attachment\r\n\r\n"
+                 "%PDF\r\n--abc--\r\n.\r\n",
+             kModernHeader +
+                 "text<BR><A HREF='001pwmail002-2'>[\x93\x59\x95\x74] "
+                 "a&#39;b&lt;c&gt;.html (text/html, 5 B)</A><BR>"
+                 "<A HREF='001pwmail002-4'>[\x93\x59\x95\x74] "
+                 "\x96\xBC\x91\x4F\x82\xC8\x82\xB5 (application/pdf, 6 B)</A><BR>" +
+                 kModernLinks,
+             false, 0, true}),
     [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(

@@ -11,6 +11,7 @@ struct Case {
     const char* host = "";
     int port = 0;
     bool tls = false;
+    bool startTls = false;
 };
 
 class ParseMailServerTest : public testing::TestWithParam<Case> {};
@@ -23,6 +24,7 @@ TEST_P(ParseMailServerTest, ReadsHostAndPort) {
         EXPECT_EQ(address->host, c.host);
         EXPECT_EQ(address->port, c.port);
         EXPECT_EQ(address->tls, c.tls);
+        EXPECT_EQ(address->startTls, c.startTls);
     }
 }
 
@@ -45,6 +47,9 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"TlsWithSlash", "pop3s://host:995/", true, "host", 995, true},
         Case{"Plain", "pop3://host", true, "host", 0, false},
         Case{"PlainWithPort", "Pop3://host:1110", true, "host", 1110, false},
+        Case{"StartTls", "pop3+stls://pop.example.jp", true, "pop.example.jp", 0, false, true},
+        Case{"StartTlsWithPort", "POP3+STLS://host:1110/", true, "host", 1110, false, true},
+        Case{"StartTlsWithoutHost", "pop3+stls://:110", false},
         Case{"TlsWithoutHost", "pop3s://", false}, Case{"TlsWithOnlyAPort", "pop3s://:995", false},
         Case{"TlsEmptyPort", "pop3s://host:", false},
         Case{"TlsPortTooLarge", "pop3s://host:99999", false},
@@ -75,10 +80,12 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(DescribeCase{"Tls", "pop3s://pop.example.jp", "TLS to pop.example.jp port 995"},
                     DescribeCase{"PlainWithPort", "127.0.0.1:1110", "plain to 127.0.0.1 port 1110"},
                     DescribeCase{"PlainServicePort", "pop3://host", "plain to host port 110"},
+                    DescribeCase{"StartTls", "pop3+stls://pop.example.jp",
+                                 "STARTTLS to pop.example.jp port 110"},
                     DescribeCase{"Empty", "", "none set"},
                     DescribeCase{"Unusable", "host:0",
-                                 "not usable: give host, host:port, pop3://host[:port] or "
-                                 "pop3s://host[:port]"}),
+                                 "not usable: give host, host:port, pop3://host[:port], "
+                                 "pop3s://host[:port] or pop3+stls://host[:port]"}),
     [](const testing::TestParamInfo<DescribeCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -17,6 +17,8 @@ struct ParseCase {
     const char* passText = "";
     int messageNumber = 0;
     int listFrom = 0;
+    const char* token = nullptr;  // nullptr: the address carries none
+    int part = 0;
 };
 
 class ParseRequestLineTest : public testing::TestWithParam<ParseCase> {};
@@ -31,6 +33,9 @@ TEST_P(ParseRequestLineTest, SplitsThePath) {
         EXPECT_EQ(route.passText, c.passText);
         EXPECT_EQ(route.messageNumber, c.messageNumber);
         EXPECT_EQ(route.listFrom, c.listFrom);
+        EXPECT_EQ(route.hasToken, c.token != nullptr);
+        EXPECT_EQ(route.token, c.token != nullptr ? c.token : "");
+        EXPECT_EQ(route.part, c.part);
     }
 }
 
@@ -74,6 +79,33 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"ListNumberWithLettersRefused", "GET /001pwtoplist2x HTTP/1.1\r\n",
                   CRequestRoute::kRefused, "", 1},
         ParseCase{"ListSignAloneRefused", "GET /001pwtoplist- HTTP/1.1\r\n",
+                  CRequestRoute::kRefused, "", 1},
+        ParseCase{"MailWithToken", "GET /001pwmail003.0123456789ab HTTP/1.1\r\n",
+                  CRequestRoute::kMail, "001", 1, "pw", 3, 0, "0123456789ab"},
+        ParseCase{"AttachmentWithToken", "GET /001pwmail003.0123456789ab-2 HTTP/1.1\r\n",
+                  CRequestRoute::kAttachment, "001", 1, "pw", 3, 0, "0123456789ab", 2},
+        ParseCase{"AttachmentWithoutToken", "GET /001pwmail1234-12 HTTP/1.1\r\n",
+                  CRequestRoute::kAttachment, "001", 1, "pw", 1234, 0, nullptr, 12},
+        ParseCase{"EmptyToken", "GET /001pwmail003.-2 HTTP/1.1\r\n", CRequestRoute::kAttachment,
+                  "001", 1, "pw", 3, 0, "", 2},
+        ParseCase{"TokenOfAnyLengthTaken", "GET /001mail003.x HTTP/1.1\r\n", CRequestRoute::kMail,
+                  "001", 1, "", 3, 0, "x"},
+        // Seven bytes beginning with "mail" are a classic address, whatever follows.
+        ParseCase{"ShortFormStaysClassic", "GET /001mail1-2 HTTP/1.1\r\n", CRequestRoute::kMail,
+                  "001", 1, "", 1},
+        ParseCase{"PasswordHoldingMail", "GET /001mail9mail003-2 HTTP/1.1\r\n",
+                  CRequestRoute::kAttachment, "001", 1, "mail9", 3, 0, nullptr, 2},
+        ParseCase{"PartOfElevenDigitsRefused", "GET /001mail003-99999999999 HTTP/1.1\r\n",
+                  CRequestRoute::kRefused, "", 1},
+        ParseCase{"HugePart", "GET /001mail003-9999999999 HTTP/1.1\r\n", CRequestRoute::kAttachment,
+                  "001", 1, "", 3, 0, nullptr, 2147483647},
+        ParseCase{"TokenWithEscapeRefused", "GET /001pwmail003.ab%2Fcd-2 HTTP/1.1\r\n",
+                  CRequestRoute::kRefused, "", 1},
+        ParseCase{"NegativePartRefused", "GET /001pwmail003--2 HTTP/1.1\r\n",
+                  CRequestRoute::kRefused, "", 1},
+        ParseCase{"PartNotANumberRefused", "GET /001pwmail003-x HTTP/1.1\r\n",
+                  CRequestRoute::kRefused, "", 1},
+        ParseCase{"TrailingBytesAfterPartRefused", "GET /001pwmail003-2x HTTP/1.1\r\n",
                   CRequestRoute::kRefused, "", 1},
         ParseCase{"Favicon", "GET /favicon.ico HTTP/1.1\r\n", CRequestRoute::kRefused, "", 0},
         ParseCase{"HttpTooEarly", "GET /001mail1 HTTP/1.1\r\n", CRequestRoute::kRefused},
@@ -128,6 +160,9 @@ INSTANTIATE_TEST_SUITE_P(
         AccessCase{"Favicon", "GET /favicon.ico HTTP/1.1\r\n", "no such page"},
         AccessCase{"SettingTextWithLetters", "GET /1abpwtoplist HTTP/1.1\r\n", ""},
         AccessCase{"LaterListPageOfClassicPages", "GET /001pwtoplist21 HTTP/1.1\r\n",
+                   "no such page"},
+        AccessCase{"AttachmentOfClassicPages", "GET /001pwmail003-1 HTTP/1.1\r\n", "no such page"},
+        AccessCase{"TokenOfClassicPages", "GET /001pwmail003.0123456789ab HTTP/1.1\r\n",
                    "no such page"}),
     [](const testing::TestParamInfo<AccessCase>& info) { return std::string(info.param.name); });
 
@@ -150,6 +185,10 @@ TEST(RouteRequest, LaterListPagesBelongToTheModernPages) {
     EXPECT_EQ(route.page, CRequestRoute::kList);
     EXPECT_EQ(route.listFrom, 21);
     EXPECT_EQ(RouteRequest("GET /001pxtoplist21 HTTP/1.1\r\n", settings).refusal, "wrong password");
+    EXPECT_EQ(RouteRequest("GET /001pwmail003-1 HTTP/1.1\r\n", settings).page,
+              CRequestRoute::kAttachment);
+    // Parts count from 1.
+    EXPECT_EQ(RouteRequest("GET /001pwmail003-0 HTTP/1.1\r\n", settings).refusal, "no such page");
 }
 
 TEST(RouteRequest, EmptyPasswordMatchesOnlyAnEmptyPassword) {

@@ -136,7 +136,9 @@ private:
         std::string line;
         while (ReadLine(fd, line)) {
             std::string answer = "+OK\r\n";
-            if (line.starts_with("STAT")) {
+            if (line.starts_with("CAPA")) {
+                answer = "-ERR unknown command\r\n";
+            } else if (line.starts_with("STAT")) {
                 answer = "+OK 3 1100000\r\n";
             } else if (line.starts_with("RETR") || line.starts_with("TOP")) {
                 // TOP n 0 gets the whole message too, as from servers that ignore the

@@ -41,6 +41,11 @@ bool HttpExchange::Closed() {
     return m_closed;
 }
 
+bool HttpExchange::Reset() {
+    Join();
+    return m_reset;
+}
+
 std::string HttpExchange::Get(std::string_view path) {
     return "GET " + std::string(path) +
            " HTTP/1.1\r\nHost: 127.0.0.1\r\nUser-Agent: tallwyn-test\r\nAccept: */*\r\n\r\n";
@@ -87,6 +92,7 @@ void HttpExchange::Run(std::string request, int timeoutMs) {
         if (n <= 0) {
             // An orderly close, or a reset by a server that closed with our bytes unread.
             m_closed = true;
+            m_reset = n < 0 && errno == ECONNRESET;
             return;
         }
         m_response.append(buffer, static_cast<std::size_t>(n));

@@ -24,6 +24,8 @@ public:
     const std::string& Response();
     // True when the server closed the connection (false: time-out or no connection).
     bool Closed();
+    // True when that close was a reset, not an orderly end.
+    bool Reset();
 
     // "GET PATH HTTP/1.1" with a Host line, the way a browser asks.
     static std::string Get(std::string_view path);
@@ -35,5 +37,6 @@ private:
     int m_fd = -1;
     std::string m_response;
     bool m_closed = false;
+    bool m_reset = false;
     std::thread m_thread;
 };

@@ -5,8 +5,9 @@
 
 #include "support/FakePop3Server.h"
 
-// Pieces of a FakePop3Server script in the order the gateway talks: the login with
-// STAT, one TOP (list page) or RETR (single-mail page) per message, QUIT. The account
+// Pieces of a FakePop3Server script in the order the gateway talks to a server without
+// extensions: the login with STAT, one TOP per message (list page) or LIST and TOP
+// (single-mail page), QUIT. The account
 // is "taro" with the password "secret":
 //
 //   FakePop3Server server({Join({Login(1), Top(1, Message("hello", "")), Quit()})});
@@ -23,15 +24,22 @@ inline Script Join(std::initializer_list<Script> parts) {
     return all;
 }
 
+// The greeting, and CAPA refused: a server without extensions, talked to one command
+// at a time.
+inline Script Greeting() {
+    return {"S: +OK POP3 ready", "C: CAPA", "S: -ERR unknown command"};
+}
+
+// CAPA answered with lines (each ending in CR LF).
+inline Script Capa(const std::string& lines) {
+    return {"C: CAPA", FakePop3Server::Raw("+OK\r\n" + lines + ".\r\n")};
+}
+
 // Greeting, USER and PASS accepted, and STAT telling of count messages.
 inline Script Login(int count) {
-    return {"S: +OK POP3 ready",
-            "C: USER taro",
-            "S: +OK",
-            "C: PASS secret",
-            "S: +OK",
-            "C: STAT",
-            "S: +OK " + std::to_string(count) + " 4096"};
+    return Join({Greeting(),
+                 {"C: USER taro", "S: +OK", "C: PASS secret", "S: +OK", "C: STAT",
+                  "S: +OK " + std::to_string(count) + " 4096"}});
 }
 
 // A message as the server stores it: date, subject and sender, then the body.
@@ -50,6 +58,20 @@ inline Script Retr(int number, const std::string& message) {
 inline Script Top(int number, const std::string& message) {
     return {"C: TOP " + std::to_string(number) + " 0",
             FakePop3Server::Raw("+OK\r\n" + message + ".\r\n")};
+}
+
+// TOP number lines, answered with message: how the single-mail page reads.
+inline Script TopLines(int number, std::size_t lines, const std::string& message) {
+    return {"C: TOP " + std::to_string(number) + " " + std::to_string(lines),
+            FakePop3Server::Raw("+OK\r\n" + message + ".\r\n")};
+}
+
+// The single-mail page's read: LIST number telling the message's size, then TOP with
+// that many lines.
+inline Script Mail(int number, const std::string& message) {
+    const std::string n = std::to_string(number);
+    return Join({{"C: LIST " + n, "S: +OK " + n + " " + std::to_string(message.size())},
+                 TopLines(number, message.size(), message)});
 }
 
 inline Script Quit() {

@@ -77,6 +77,16 @@ INSTANTIATE_TEST_SUITE_P(
                 "client=127.0.0.1:50312 setting=1 page=toplist outcome=\"error 1\" "
                 "detail=\"host name mismatch: the certificate is not for pop.example.jp\" "
                 "bytes=2048 ms=35"},
+        LineRow{"LoginRefusedWithTheServersReason",
+                [] {
+                    CRequestRecord r = Record(1, "toplist", 4, kLoginCp932);
+                    r.reason = "mailbox in use";
+                    r.detail = "server said: -ERR [IN-USE] locked";
+                    return r;
+                }(),
+                "client=127.0.0.1:50312 setting=1 page=toplist "
+                "outcome=ユーザ名またはパスワードが違います。 reason=\"mailbox in use\" "
+                "detail=\"server said: -ERR [IN-USE] locked\" bytes=2048 ms=35"},
         LineRow{"ClientBehindTrustedProxy",
                 [] {
                     CRequestRecord r = Record(1, "toplist", 0, "");

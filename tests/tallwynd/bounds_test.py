@@ -72,7 +72,9 @@ class FakePop3(threading.Thread):
                     return trickle(conn, b"+OK ready\r\n", self.stop)
                 conn.sendall(b"+OK ready\r\n")
                 while (line := reader.readline()) and not line.startswith(b"QUIT"):
-                    if line.startswith(b"STAT"):
+                    if line.startswith(b"CAPA"):
+                        conn.sendall(b"-ERR unknown command\r\n")
+                    elif line.startswith(b"STAT"):
                         conn.sendall(b"+OK " + count + b" 0\r\n")
                     elif not line.startswith((b"RETR", b"TOP")):
                         conn.sendall(b"+OK\r\n")

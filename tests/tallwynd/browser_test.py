@@ -19,10 +19,14 @@ import re
 import select
 import signal
 import subprocess
+import struct
 import time
 import unittest
+import urllib.parse
+import zlib
 from email import policy
 from email.header import Header
+from email.message import EmailMessage
 from email.mime.text import MIMEText
 
 import harness
@@ -54,6 +58,7 @@ class Chromium:
         self.deadline = deadline
         self.next_id = 0
         self.buffer = b""
+        self.events = []  # messages without an id, oldest first
         to_chrome_r, self.to_chrome = os.pipe()
         self.from_chrome, from_chrome_w = os.pipe()
         # Chromium's ends move above 9 first, so that placing them on 3 and 4 below
@@ -103,6 +108,8 @@ class Chromium:
             data = data[os.write(self.to_chrome, data):]
         while True:
             reply = self._read_message()
+            if "id" not in reply:
+                self.events.append(reply)
             if reply.get("id") == self.next_id:
                 if "error" in reply:
                     raise CdpError(f"{method}: {reply['error']}")
@@ -125,6 +132,15 @@ class Chromium:
         if "exceptionDetails" in result:
             raise CdpError(f"{expression}: {result['exceptionDetails']}")
         return result["result"].get("value")
+
+    def wait_event(self, method: str, matches=lambda params: True) -> dict:
+        """The parameters of the first event method (since the last wait) that matches."""
+        while True:
+            for i, event in enumerate(self.events):
+                if event.get("method") == method and matches(event.get("params", {})):
+                    del self.events[:i + 1]
+                    return event["params"]
+            self.events.append(self._read_message())
 
     def wait_loaded(self, url_part: str) -> str:
         """Waits until the page whose address contains url_part has loaded; returns
@@ -274,6 +290,11 @@ CLICK_JS = "[...document.links].find(a => a.innerText == %s).click()"
 MISREAD = "A\u2014B\u301cC\u2016D\u2212E\uff5eF"
 
 
+def link_number(href: str) -> int:
+    """The message number of a link to a message, with or without its token."""
+    return int(re.search(r"mail(\d+)", href).group(1))
+
+
 def name_or_address(address) -> str:
     return address.display_name or address.addr_spec
 
@@ -359,8 +380,9 @@ class PhoneTest(unittest.TestCase):
         self.assertEqual(self.evaluate("document.title"), "Inbox - 一覧")
         self.assert_fits_the_phone()
         rows = json.loads(self.evaluate(ROWS_JS))
-        self.assertEqual([r[0] for r in rows],
-                         [f"001pwmail{n:03d}" for n in range(1, len(self.messages) + 1)])
+        self.assertEqual([link_number(r[0]) for r in rows], list(range(1, len(self.messages) + 1)))
+        self.assertTrue(all(re.fullmatch(r"001pwmail\d{3}\.[0-9a-f]{12}", r[0]) for r in rows),
+                        rows)  # Dovecot keeps unique ids: every link carries its token
         for (_, subject, sender, date, _), sample, message in zip(
                 rows, self.pop3.samples, self.messages):
             with self.subTest(sample.name):
@@ -473,7 +495,7 @@ class PagingTest(unittest.TestCase):
                     while True:
                         pages += 1
                         rows_shown = json.loads(browser.evaluate(ROWS_JS))
-                        listed += [int(r[0][-3:]) for r in rows_shown]
+                        listed += [link_number(r[0]) for r in rows_shown]
                         first = browser.evaluate(LINK_JS % json.dumps("最初へ"))
                         self.assertEqual(first, None if pages == 1 else f"{setting:03d}pwtoplist")
                         following = browser.evaluate(LINK_JS % json.dumps("次へ"))
@@ -487,6 +509,122 @@ class PagingTest(unittest.TestCase):
                 self.assertEqual(listed, numbers)
                 self.assertEqual(pages, -(-len(numbers) // 20))
 
+
+def png(width: int, height: int) -> bytes:
+    """A grey picture as a PNG file."""
+    def chunk(kind: bytes, data: bytes) -> bytes:
+        body = kind + data
+        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body))
+    rows = b"".join(b"\0" + b"\x80" * width for _ in range(height))
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 0, 0, 0, 0))
+            + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
+
+
+# A script that, run anywhere, leaves a mark: the title.
+SCRIPT = "<script>document.title='ran';</script>"
+
+
+def attachment_mail() -> bytes:
+    message = EmailMessage()
+    message["From"] = "sender@example.jp"
+    message["To"] = "alice@example.jp"
+    message["Subject"] = "files"
+    message["Date"] = email.utils.formatdate(localtime=False)
+    message.set_content("The files.\n")
+    message.add_attachment(png(3, 2), maintype="image", subtype="png", filename="dot.png")
+    message.add_attachment(b"%PDF-1.4\n%\xe2\xe3\n1 0 obj<<>>endobj\n%%EOF\n",
+                           maintype="application", subtype="pdf", filename="見積書.pdf")
+    message.add_attachment(f"<html><body>page{SCRIPT}</body></html>\n".encode(),
+                           maintype="text", subtype="html", filename="page.html")
+    message.add_attachment(f'<svg xmlns="http://www.w3.org/2000/svg">{SCRIPT}</svg>\n'.encode(),
+                           maintype="image", subtype="svg+xml", filename="logo.svg")
+    message.add_attachment(bytes(range(256)) * 64, maintype="application",
+                           subtype="x-tallwyn-test", filename="data.bin")
+    message.add_attachment("メモの一行目\n二行目 = 等号\n", subtype="plain", charset="utf-8",
+                           cte="quoted-printable", filename="メモ.txt")
+    return message.as_bytes()
+
+
+class AttachmentBrowserTest(unittest.TestCase):
+    """The modern message page's attachment links in Chromium, against Python's email
+    package decoding the same mail as the POP3 server sends it."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.work = make_temp_dir(cls.addClassCleanup)
+        raw = attachment_mail()
+        cls.pop3 = Pop3Fixture(os.path.join(cls.work, "pop3"), samples=[raw])
+        cls.pop3.start()
+        cls.addClassCleanup(cls.pop3.stop)
+        settings = os.path.join(cls.work, "tallwyn.stp")
+        write_settings(settings, 1, ENABLE="1", WEB_PASS="pw", MAIL_SERVER=cls.pop3.address,
+                       MAIL_ACCOUNT=cls.pop3.user, MAIL_PASS=cls.pop3.password,
+                       MAIL_PAGE_STYLE="1")
+        cls.server = Server(settings, os.path.join(cls.work, "tallwynd.log"))
+        cls.addClassCleanup(cls.server.stop)
+        cls.phone = PhoneBrowser(cls, 2 * OVERALL)
+        cls.downloads = os.path.join(cls.work, "downloads")
+        os.mkdir(cls.downloads)
+        # The lines the server sends end in CR LF.
+        cls.message = email.message_from_bytes(re.sub(rb"\r?\n", b"\r\n", raw),
+                                               policy=policy.default)
+        cls.files = [part for part in cls.message.walk() if part.get_filename()]
+
+    def links(self) -> list:
+        try:
+            self.phone.open(f"http://127.0.0.1:{self.server.port}/001pwmail001", "/001pwmail001")
+        except CdpError as e:
+            self.fail(str(e))
+        links = json.loads(self.phone.browser.evaluate(
+            "JSON.stringify([...document.links].filter(a => a.innerText.startsWith('[添付]'))"
+            ".map(a => [a.href, a.innerText]))"))
+        self.assertEqual(len(links), len(self.files), links)
+        return links
+
+    def test_each_link_gives_the_bytes_and_name_python_decodes(self):
+        for (href, text), part in zip(self.links(), self.files):
+            with self.subTest(part.get_filename()):
+                self.assertTrue(text.startswith(f"[添付] {part.get_filename()} ("), text)
+                answer = self.server.get(href.split(str(self.server.port), 1)[1])
+                head, _, body = answer.partition(b"\r\n\r\n")
+                self.assertEqual(body, part.get_payload(decode=True))
+                fields = dict(line.split(": ", 1) for line in head.decode().split("\r\n")[1:])
+                name = fields["Content-Disposition"].split("filename*=UTF-8''", 1)[1]
+                self.assertEqual(urllib.parse.unquote(name), part.get_filename())
+                self.assertEqual(fields["X-Content-Type-Options"], "nosniff")
+                self.assertTrue(fields["Content-Security-Policy"].startswith("sandbox"))
+
+    def test_pictures_open_in_the_browser(self):
+        href = self.links()[0][0]
+        browser = self.phone.browser
+        browser.call("Page.navigate", {"url": href})
+        browser.wait_loaded(href.rsplit("/", 1)[1])
+        self.assertEqual(browser.evaluate("document.contentType"), "image/png")
+        self.assertEqual(browser.evaluate("document.images[0].naturalWidth"), 3)
+
+    def test_html_svg_and_unknown_types_are_saved_never_run(self):
+        links = self.links()
+        browser = self.phone.browser
+        page = browser.evaluate("[location.href, document.title]")
+        browser.call("Browser.setDownloadBehavior",
+                     {"behavior": "allow", "downloadPath": self.downloads, "eventsEnabled": True},
+                     session=False)
+        for (href, _), part in zip(links, self.files):
+            if part.get_content_type() not in ("text/html", "image/svg+xml",
+                                               "application/x-tallwyn-test"):
+                continue
+            with self.subTest(part.get_filename()):
+                browser.evaluate("[...document.links].find(a => a.href == %s).click()"
+                                 % json.dumps(href))
+                begun = browser.wait_event("Browser.downloadWillBegin")
+                self.assertEqual(begun["suggestedFilename"], part.get_filename())
+                browser.wait_event("Browser.downloadProgress",
+                                   lambda p: p["guid"] == begun["guid"] and
+                                   p["state"] == "completed")
+                with open(os.path.join(self.downloads, part.get_filename()), "rb") as f:
+                    self.assertEqual(f.read(), part.get_payload(decode=True))
+                # The message page stays; the file was never shown.
+                self.assertEqual(browser.evaluate("[location.href, document.title]"), page)
 
 if __name__ == "__main__":
     harness.require_tallwynd()

@@ -16,8 +16,8 @@ from pop3_fixture import unused_port
 
 
 class FakePop3(threading.Thread):
-    """Accepts one connection, greets, accepts USER, records the PASS line and
-    refuses it."""
+    """Accepts one connection, greets, refuses CAPA, accepts USER, records the PASS
+    line and refuses it."""
 
     def __init__(self):
         super().__init__(daemon=True)
@@ -33,12 +33,14 @@ class FakePop3(threading.Thread):
             conn, _ = self.sock.accept()
             with conn, conn.makefile("rwb") as f:
                 conn.settimeout(harness.WAIT)
-                for reply in (b"+OK ready\r\n", b"+OK\r\n", b"-ERR no\r\n"):
+                f.write(b"+OK ready\r\n")
+                f.flush()
+                for reply in (b"-ERR unknown command\r\n", b"+OK\r\n", b"-ERR no\r\n"):
+                    line = f.readline()
+                    if not line.startswith(b"CAPA"):
+                        self.lines.append(line)
                     f.write(reply)
                     f.flush()
-                    if reply.startswith(b"-ERR"):
-                        break
-                    self.lines.append(f.readline())
         except OSError:
             pass
         finally:

@@ -5,12 +5,21 @@ package decodes, in code page 932 and escaped for HTML."""
 
 import html
 import os
+import poplib
 import re
+import threading
+import time
 import unittest
 
 import harness
 from harness import FOOTER, HEAD, Server, escape_html, make_temp_dir, write_settings
+import mail_samples
 from pop3_fixture import DOVECOT, Pop3Fixture
+
+# A plain mail far longer than any TOP line count a fixed guess would give.
+BIG_LINES = [f"line {i} of the long text".encode() for i in range(20000)]
+BIG_MAIL = (b"From: a@example.jp\nSubject: long\nContent-Type: text/plain; charset=us-ascii\n\n" +
+            b"\n".join(BIG_LINES) + b"\n")
 
 
 def cp932(text: str) -> bytes:
@@ -137,7 +146,8 @@ class SeenFlagTest(unittest.TestCase):
 
     def setUp(self):
         self.dir = make_temp_dir(self.addCleanup)
-        self.pop3 = Pop3Fixture(os.path.join(self.dir, "pop3"), samples="test")
+        self.pop3 = Pop3Fixture(os.path.join(self.dir, "pop3"),
+                                samples=mail_samples.SAMPLE_SETS["test"]() + [BIG_MAIL])
         self.pop3.start()
         self.addCleanup(self.pop3.stop)
         file = os.path.join(self.dir, "tallwyn.stp")
@@ -166,7 +176,120 @@ class SeenFlagTest(unittest.TestCase):
         self.assertEqual(links, list(range(count, 0, -1)))  # the newest first
         self.assertEqual(self.seen(), [])
         self.assertTrue(self.server.page("/001pwmail002").endswith(FOOTER))
-        self.assertEqual(self.seen(), [2])
+        self.assertEqual(self.seen(), [])
+
+    def test_a_long_message_is_shown_whole_and_left_unread(self):
+        count = len(self.pop3.samples)
+        page = self.server.page(f"/001pwmail{count:03d}")
+        self.assertTrue(page.endswith(b"<BR>".join(BIG_LINES) + b"<BR>" + FOOTER), page[-300:])
+        self.assertEqual(self.seen(), [])
+
+
+def hold_mailbox(pop3: Pop3Fixture, seconds: float) -> threading.Thread:
+    """A POP3 session of another client, logged in for seconds: with
+    pop3_lock_session, Dovecot holds every other login meanwhile."""
+    session = poplib.POP3(*pop3.address.split(":"), timeout=10)
+    session.user(pop3.user)
+    session.pass_(pop3.password)
+
+    def release():
+        time.sleep(seconds)
+        session.quit()
+
+    holder = threading.Thread(target=release)
+    holder.start()
+    return holder
+
+
+class LockedMailboxTest(unittest.TestCase):
+    """Dovecot with pop3_lock_session: one POP3 session per mailbox at a time."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = make_temp_dir(cls.addClassCleanup)
+        cls.pop3 = Pop3Fixture(os.path.join(cls.dir, "pop3"), samples="test",
+                               extra_config="protocol pop3 {\n  pop3_lock_session = yes\n}")
+        cls.pop3.start()
+        cls.addClassCleanup(cls.pop3.stop)
+        cls.file = os.path.join(cls.dir, "tallwyn.stp")
+        write_settings(cls.file, 1, ENABLE="1", WEB_PASS="pw", MAIL_SERVER=cls.pop3.address,
+                       MAIL_ACCOUNT=cls.pop3.user, MAIL_PASS=cls.pop3.password)
+        cls.server = Server(cls.file, os.path.join(cls.dir, "log"), extra=["--timeout", "2"])
+        cls.addClassCleanup(cls.server.stop)
+
+    def test_requests_of_one_setting_at_once_all_end_whole(self):
+        paths = ["/001pwtoplist", "/001pwmail001", "/001pwmail002", "/001pwmail003"] * 2
+        pages = [None] * len(paths)
+
+        def fetch(i):
+            pages[i] = self.server.page(paths[i])
+
+        threads = [threading.Thread(target=fetch, args=(i,)) for i in range(len(paths))]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        for path, page in zip(paths, pages):
+            self.assertTrue(page.endswith(FOOTER), f"{path}: {page[-200:]!r}")
+
+    def test_a_mailbox_another_client_holds_is_waited_for(self):
+        holder = hold_mailbox(self.pop3, 0.3)
+        page, line = self.server.page_and_log_line("/001pwmail001")
+        holder.join()
+        self.assertTrue(page.endswith(FOOTER), line)
+        self.assertIn("outcome=ok", line)
+
+
+class MovedMessageTest(unittest.TestCase):
+    """The modern pages' links name a message by its unique id as well as its number:
+    another mail program deleting a message shifts the numbers of every later one, and
+    a link must still open the message its row named."""
+
+    GONE = "このメールはサーバにありません。".encode("cp932")
+
+    def setUp(self):
+        self.dir = make_temp_dir(self.addCleanup)
+        mails = [(f"From: a@example.jp\nSubject: Mail number {i}\n\nText of mail {i}.\n").encode()
+                 for i in range(1, 6)]
+        self.pop3 = Pop3Fixture(os.path.join(self.dir, "pop3"), samples=mails)
+        self.pop3.start()
+        self.addCleanup(self.pop3.stop)
+        file = os.path.join(self.dir, "tallwyn.stp")
+        write_settings(file, 1, ENABLE="1", WEB_PASS="pw", MAIL_SERVER=self.pop3.address,
+                       MAIL_ACCOUNT=self.pop3.user, MAIL_PASS=self.pop3.password,
+                       MAIL_PAGE_STYLE="1")
+        self.server = Server(file, os.path.join(self.dir, "log"))
+        self.addCleanup(self.server.stop)
+
+    def delete_first_message(self):
+        maildir = os.path.join(self.pop3.directory, "mail", self.pop3.user)
+        for sub in ("new", "cur"):
+            for name in os.listdir(os.path.join(maildir, sub)):
+                if ".M000001P" in name:
+                    os.remove(os.path.join(maildir, sub, name))
+                    return
+        self.fail("message 1 not found in the Maildir")
+
+    def test_rows_open_their_messages_after_an_earlier_one_is_deleted(self):
+        page = self.server.page("/001pwtoplist")
+        # A subject that is not an encoded word keeps its line's CR LF.
+        rows = re.findall(rb"<P><A HREF='(001pwmail\d{3}\.[0-9a-f]{12})'>(.*?)(?:\r\n)?</A>", page)
+        self.assertEqual([subject for _, subject in rows],
+                         [b"Mail number %d" % i for i in range(1, 6)])
+        self.delete_first_message()
+        for href, subject in rows[1:]:
+            with self.subTest(subject):
+                shown = self.server.page("/" + href.decode())
+                self.assertIn(b"</B> " + subject + b"<BR>", shown)
+                self.assertIn(b"Text of mail " + subject[-1:] + b".<BR>", shown)
+                self.assertTrue(shown.endswith(FOOTER), shown[-200:])
+        gone = self.server.page("/" + rows[0][0].decode())
+        self.assertIn(b"<P>" + self.GONE + b"</P><P CLASS=n><A HREF='001pwtoplist'>", gone)
+        self.assertTrue(gone.endswith(FOOTER), gone[-200:])
+        self.assertNotIn(b"Mail number", gone)
+        # A token no id makes is no message either; the number alone opens it as before.
+        self.assertIn(self.GONE, self.server.page("/001pwmail002.zz"))
+        self.assertIn(b"Text of mail 3.", self.server.page("/001pwmail002"))
 
 
 if __name__ == "__main__":

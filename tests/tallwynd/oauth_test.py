@@ -149,6 +149,8 @@ class OAuthTest(unittest.TestCase):
         # The provider took the old token back; a fresh process has only the file.
         self.start_server()
         self.assertTrue(self.server.page("/001pwtoplist").endswith(FOOTER))
+        # Its line is written once the server has said goodbye, after the page.
+        self.server.request_lines(1)
 
     def test_6_token_the_server_refuses_is_refreshed_and_tried_once_more(self):
         # The only refusal by Dovecot here: it delays the next attempt by seconds.

@@ -85,6 +85,39 @@ class TlsTest(unittest.TestCase):
         self.assertIn('detail="certificate verify failed: unable to get local issuer '
                       'certificate"', line)
 
+    def test_stls_on_the_plain_port_serves_the_same_pages(self):
+        stls_file = os.path.join(self.dir, "stls.stp")
+        write_settings(stls_file, 1, ENABLE="1", WEB_PASS="pw", MAIL_ACCOUNT=self.pop3.user,
+                       MAIL_PASS=self.pop3.password, MAIL_LIST_COUNT="20",
+                       MAIL_SERVER=f"pop3+stls://{self.pop3.address}")
+        server = self.server(stls_file, "stls.log", self.pki.ca)
+        for path in ("/001pwtoplist", "/001pwmail004"):
+            with self.subTest(path):
+                over_stls = server.get(path)
+                self.assertTrue(over_stls.endswith(FOOTER), over_stls[-300:])
+                self.assertEqual(over_stls, self.plain.get(path))
+        shown = run(["show", "--settings", stls_file, "1"])
+        self.assertIn(f"  connects            STARTTLS to {HOST} port {self.pop3.port}\n",
+                      shown.stdout)
+
+    def test_stls_with_an_unknown_ca_is_refused_before_the_login(self):
+        stls_file = os.path.join(self.dir, "stls-stranger.stp")
+        write_settings(stls_file, 1, ENABLE="1", WEB_PASS="pw", MAIL_ACCOUNT=self.pop3.user,
+                       MAIL_PASS=self.pop3.password, MAIL_SERVER=f"pop3+stls://{self.pop3.address}")
+        server = self.server(stls_file, "stls-stranger.log", self.pki.path("stranger-ca.pem"))
+        logins_before = self.dovecot_logins()
+        page, line = server.page_and_log_line("/001pwtoplist")
+        self.assertEqual(page, HEAD)
+        self.assertIn(f"outcome={CONNECT_FAILED}", line)
+        self.assertIn('detail="certificate verify failed: unable to get local issuer '
+                      'certificate"', line)
+        # Dovecot saw no login: the password never left tallwynd.
+        self.assertEqual(self.dovecot_logins(), logins_before)
+
+    def dovecot_logins(self) -> int:
+        with open(self.pop3.log_path, errors="replace") as f:
+            return sum(1 for l in f if " Login: " in l or "auth failed" in l)
+
     def test_tls_port_spoken_to_in_plain_text_is_told_apart(self):
         plain_to_tls = os.path.join(self.dir, "mixed.stp")
         write_settings(plain_to_tls, 1, ENABLE="1", WEB_PASS="pw",
