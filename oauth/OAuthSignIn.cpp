@@ -48,28 +48,17 @@ long MillisecondsLeft(Clock::time_point end) {
     return std::clamp<long>(left, 1, COAuthSignIn::kRequestTimeoutMs);
 }
 
+// base64url without padding (RFC 4648 section 5), as PKCE and state take it.
 std::string Base64Url(const unsigned char* data, std::size_t size) {
-    static constexpr char kAlphabet[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
-    std::string out;
-    std::size_t i = 0;
-    for (; i + 3 <= size; i += 3) {
-        const unsigned v = (data[i] << 16) | (data[i + 1] << 8) | data[i + 2];
-        out += kAlphabet[(v >> 18) & 63];
-        out += kAlphabet[(v >> 12) & 63];
-        out += kAlphabet[(v >> 6) & 63];
-        out += kAlphabet[v & 63];
+    std::string out(4 * ((size + 2) / 3) + 1, '\0');
+    const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()), data,
+                                  static_cast<int>(size));
+    out.resize(static_cast<std::size_t>(std::max(n, 0)));
+    while (!out.empty() && out.back() == '=') {
+        out.pop_back();
     }
-    if (size - i == 1) {
-        const unsigned v = data[i] << 16;
-        out += kAlphabet[(v >> 18) & 63];
-        out += kAlphabet[(v >> 12) & 63];
-    } else if (size - i == 2) {
-        const unsigned v = (data[i] << 16) | (data[i + 1] << 8);
-        out += kAlphabet[(v >> 18) & 63];
-        out += kAlphabet[(v >> 12) & 63];
-        out += kAlphabet[(v >> 6) & 63];
-    }
+    std::replace(out.begin(), out.end(), '+', '-');
+    std::replace(out.begin(), out.end(), '/', '_');
     return out;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "oauth/OAuthEndpoints.h"
+#include "oauth/OAuthSignIn.h"
 #include "settings/Setting.h"
 
 namespace {
@@ -188,5 +189,12 @@ INSTANTIATE_TEST_SUITE_P(
                     "https://id.example.jp/device", "OAUTH_TOKEN_URL: plain http"},
         EndpointRow{"Unknown", "yahoo", "", "", "", "OAUTH_PROVIDER"}),
     [](const testing::TestParamInfo<EndpointRow>& info) { return std::string(info.param.name); });
+
+// The example of RFC 7636, appendix B.
+TEST(SignInTest, CodeChallengeIsTheBase64UrlOfTheVerifiersSha256) {
+    EXPECT_EQ(COAuthSignIn::CodeChallenge("dBjftJeZ4CVP-mB92K27uhbUJU1p1r_wW1gFWFOEjXk"),
+              "E9Melhoa2OwvFrEMTJguCHaoeK1t8URWbuGJSstw-cM");
+    EXPECT_EQ(COAuthSignIn::RandomToken(32).size(), 43u);
+}
 
 }  // namespace
