@@ -939,13 +939,15 @@ struct OAuthCase {
     std::string body;                  // what follows the page head
     std::string reason;                // the record's, empty for a whole page
     std::vector<std::string> refused;  // what the source was told, call by call
+    Script retry = {};                 // the next connection's, when the login is retried
 };
 
 class GatewayOAuthTest : public GatewayTest, public testing::WithParamInterface<OAuthCase> {};
 
 TEST_P(GatewayOAuthTest, LogsInWithXoauth2) {
     const OAuthCase& c = GetParam();
-    FakePop3Server server({c.script});
+    FakePop3Server server(c.retry.empty() ? std::vector<Script>{c.script}
+                                          : std::vector<Script>{c.script, c.retry});
     UseServer(server);
     m_settings[1].MAIL_AUTH = CSetting::kAuthOAuth;
     ScriptedTokens tokens(c.tokens);
@@ -979,6 +981,20 @@ INSTANTIATE_TEST_SUITE_P(
                         kEmptyList + kFooter,
                         "",
                         {"", "tok1"}},
+                    // The token was taken but the mailbox is locked: a new session
+                    // later, not a second token on this one.
+                    OAuthCase{"MailboxInUseIsTriedAgain",
+                              {"tok1", "tok2"},
+                              Join({kCapaXoauth2,
+                                    {"C: AUTH XOAUTH2", "S: + ", kToken1Line,
+                                     "S: -ERR [IN-USE] locked by another session"}}),
+                              kEmptyList + kFooter,
+                              "",
+                              {"", ""},
+                              Join({kCapaXoauth2,
+                                    {"C: AUTH XOAUTH2", "S: + ", kToken2Line, "S: +OK"},
+                                    kStatEmpty,
+                                    Quit()})},
                     OAuthCase{"ErrorChallengeAnsweredEmptyTwice",
                               {"tok1", "tok2", "tok3"},
                               Join({kCapaXoauth2,
