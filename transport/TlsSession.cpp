@@ -163,18 +163,12 @@ bool CTlsSession::Begin(int fd, const char* serverName, std::string& detail) {
         detail = "no server name to verify the certificate against";
         return false;
     }
-    SSL_CTX* context = ClientContext();
-    BIO_METHOD* method = SocketMethod();
-    BIO* bio = nullptr;
-    if (context == nullptr || method == nullptr || (m_ssl = SSL_new(context)) == nullptr ||
-        (bio = BIO_new(method)) == nullptr) {
-        detail = "TLS is not available: " + QueuedReason();
-        ERR_clear_error();
+    if (SSL_CTX* context = ClientContext(); context != nullptr) {
+        m_ssl = SSL_new(context);
+    }
+    if (!AttachSocket(fd, detail)) {
         return false;
     }
-    m_bio = BioState{fd, false};
-    BIO_set_data(bio, &m_bio);
-    SSL_set_bio(m_ssl, bio, bio);  // the session owns the BIO from here
 
     bool named = false;
     if (const auto address = ParseNumericHost(m_serverName.c_str())) {
@@ -199,18 +193,25 @@ bool CTlsSession::Begin(int fd, const char* serverName, std::string& detail) {
 bool CTlsSession::BeginServer(int fd, const CTlsServerContext& context, std::string& detail) {
     ERR_clear_error();
     m_server = true;
+    m_ssl = context.NewSession();
+    if (!AttachSocket(fd, detail)) {
+        return false;
+    }
+    SSL_set_accept_state(m_ssl);
+    return true;
+}
+
+bool CTlsSession::AttachSocket(int fd, std::string& detail) {
     BIO_METHOD* method = SocketMethod();
     BIO* bio = nullptr;
-    if (method == nullptr || (m_ssl = context.NewSession()) == nullptr ||
-        (bio = BIO_new(method)) == nullptr) {
+    if (m_ssl == nullptr || method == nullptr || (bio = BIO_new(method)) == nullptr) {
         detail = "TLS is not available: " + QueuedReason();
         ERR_clear_error();
         return false;
     }
     m_bio = BioState{fd, false};
     BIO_set_data(bio, &m_bio);
-    SSL_set_bio(m_ssl, bio, bio);
-    SSL_set_accept_state(m_ssl);
+    SSL_set_bio(m_ssl, bio, bio);  // the session owns the BIO from here
     return true;
 }
 

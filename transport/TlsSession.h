@@ -64,6 +64,9 @@ public:
     };
 
 private:
+    // Gives the session just made (m_ssl, nullptr when that failed) its socket BIO on
+    // fd. False, with detail, when either is missing.
+    bool AttachSocket(int fd, std::string& detail);
     Io Result(int ret, std::string* detail);
 
     ssl_st* m_ssl = nullptr;
