@@ -683,15 +683,21 @@ std::vector<std::string> CPop3Dialogue::Ask(const std::vector<std::string>& comm
 
 std::string_view CPop3Dialogue::ReadPiece() {
     SendQueued();
+    const std::string_view piece = ReceivePiece();
+    if (piece.empty()) {
+        throw CMyException(ERR_NO_RESPONSE);
+    }
+    return piece;
+}
+
+std::string_view CPop3Dialogue::ReceivePiece() {
+    // The browser gets what is ready before any wait for the server.
     if (!m_mail.HasBufferedLine()) {
         m_page.Flush();
     }
     char* buffer = m_reply.data();
     const int n = m_mail.ReceiveUntil(buffer, kReplyBufferSize, 0, m_timeoutMs, '\n');
-    if (n <= 0) {
-        throw CMyException(ERR_NO_RESPONSE);
-    }
-    return std::string_view(buffer, static_cast<std::size_t>(n));
+    return n > 0 ? std::string_view(buffer, static_cast<std::size_t>(n)) : std::string_view();
 }
 
 bool CPop3Dialogue::UsesUniqueIds() const {
@@ -794,16 +800,8 @@ std::string_view CPop3Dialogue::ReadStatusLine() {
 
 std::string_view CPop3Dialogue::ReadLine() {
     SendQueued();
-    if (!m_mail.HasBufferedLine()) {
-        m_page.Flush();
-    }
-    char* buffer = m_reply.data();
-    int n = m_mail.ReceiveUntil(buffer, kReplyBufferSize, 0, m_timeoutMs, '\n');
-    if (n <= 0) {
-        return {};
-    }
-    std::string_view piece(buffer, static_cast<std::size_t>(n));
-    if (piece.back() == '\n') {
+    std::string_view piece = ReceivePiece();
+    if (piece.empty() || piece.back() == '\n') {
         return piece;
     }
     // A line longer than the buffer comes in pieces. Its first piece is kept with the
@@ -813,14 +811,10 @@ std::string_view CPop3Dialogue::ReadLine() {
     char previous = piece.back();
     std::string_view ending;
     for (;;) {
-        if (!m_mail.HasBufferedLine()) {
-            m_page.Flush();
-        }
-        n = m_mail.ReceiveUntil(buffer, kReplyBufferSize, 0, m_timeoutMs, '\n');
-        if (n <= 0) {
+        piece = ReceivePiece();
+        if (piece.empty()) {
             break;
         }
-        piece = std::string_view(buffer, static_cast<std::size_t>(n));
         if (piece.back() == '\n') {
             const char beforeLf = piece.size() >= 2 ? piece[piece.size() - 2] : previous;
             ending = beforeLf == '\r' ? "\r\n" : "\n";

@@ -180,6 +180,10 @@ private:
     // Reads a line, or as much of it as the buffer holds: nothing is dropped from a
     // long line, whose rest comes with the next calls. Raises ERR_NO_RESPONSE.
     std::string_view ReadPiece();
+    // One receive from the server (after what is gathered for the browser went out,
+    // unless the next line is at hand): up to a line end, or what the buffer holds;
+    // empty when nothing came.
+    std::string_view ReceivePiece();
 
     const CSetting& m_setting;
     CPageWriter& m_page;
