@@ -94,27 +94,37 @@ std::string StatusReason(long httpStatus, const char* what) {
     return std::string(what) + " (HTTP " + std::to_string(httpStatus) + ")";
 }
 
+// The answer's JSON object when it is no error. Otherwise nothing, with error (the
+// answer's own code, else what was wrong with it) and description set.
+std::optional<Json> AnswerObject(long httpStatus, std::string_view body, std::string& error,
+                                 std::string& description) {
+    std::optional<Json> json = ParseObject(body);
+    if (!json) {
+        error = StatusReason(httpStatus, "no JSON object in the answer");
+        return std::nullopt;
+    }
+    error = ErrorCode(*json);
+    description = Description(*json);
+    if (error.empty() && (httpStatus < kHttpOk || httpStatus >= kHttpMultipleChoices)) {
+        error = StatusReason(httpStatus, "refused without an error code");
+    }
+    if (!error.empty()) {
+        return std::nullopt;
+    }
+    return json;
+}
+
 }  // namespace
 
 COAuthTokenReply COAuthTokenReply::Parse(long httpStatus, std::string_view body) {
     COAuthTokenReply reply;
-    const std::optional<Json> json = ParseObject(body);
+    const std::optional<Json> json = AnswerObject(httpStatus, body, reply.error, reply.description);
     if (!json) {
-        reply.error = StatusReason(httpStatus, "no JSON object in the answer");
-        return reply;
-    }
-    reply.error = ErrorCode(*json);
-    reply.description = Description(*json);
-    if (!reply.error.empty()) {
         if (reply.error == "authorization_pending") {
             reply.kind = kPending;
         } else if (reply.error == "slow_down") {
             reply.kind = kSlowDown;
         }
-        return reply;
-    }
-    if (httpStatus < kHttpOk || httpStatus >= kHttpMultipleChoices) {
-        reply.error = StatusReason(httpStatus, "refused without an error code");
         return reply;
     }
     const std::string type = Text(*json, "token_type");
@@ -143,18 +153,8 @@ COAuthTokenReply COAuthTokenReply::Parse(long httpStatus, std::string_view body)
 
 COAuthDeviceReply COAuthDeviceReply::Parse(long httpStatus, std::string_view body) {
     COAuthDeviceReply reply;
-    const std::optional<Json> json = ParseObject(body);
+    const std::optional<Json> json = AnswerObject(httpStatus, body, reply.error, reply.description);
     if (!json) {
-        reply.error = StatusReason(httpStatus, "no JSON object in the answer");
-        return reply;
-    }
-    reply.error = ErrorCode(*json);
-    reply.description = Description(*json);
-    if (!reply.error.empty()) {
-        return reply;
-    }
-    if (httpStatus < kHttpOk || httpStatus >= kHttpMultipleChoices) {
-        reply.error = StatusReason(httpStatus, "refused without an error code");
         return reply;
     }
     reply.deviceCode = Text(*json, "device_code");
