@@ -30,7 +30,7 @@ from email.message import EmailMessage
 from email.mime.text import MIMEText
 
 import harness
-from harness import Server, make_temp_dir, write_settings
+from harness import Server, make_temp_dir, serve_mailbox, write_settings
 import mail_samples
 from pop3_fixture import DOVECOT, Pop3Fixture
 
@@ -209,15 +209,9 @@ class BrowserTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         work = make_temp_dir(cls.addClassCleanup)
-        cls.pop3 = Pop3Fixture(os.path.join(work, "pop3"), samples="test")
-        cls.pop3.start()
-        cls.addClassCleanup(cls.pop3.stop)
-        settings = os.path.join(work, "tallwyn.stp")
-        write_settings(settings, 1, ENABLE="1", WEB_PASS="pw", MAIL_SERVER=cls.pop3.address,
-                       MAIL_ACCOUNT=cls.pop3.user, MAIL_PASS=cls.pop3.password,
-                       MAIL_LIST_COUNT=str(len(cls.pop3.samples)))
-        cls.server = Server(settings, os.path.join(work, "tallwynd.log"))
-        cls.addClassCleanup(cls.server.stop)
+        samples = mail_samples.SAMPLE_SETS["test"]()
+        cls.pop3, cls.server = serve_mailbox(work, cls.addClassCleanup, samples,
+                                             MAIL_LIST_COUNT=str(len(samples)))
         cls.profile = os.path.join(work, "chromium")
         os.mkdir(cls.profile)
         cls.browser = Chromium(cls.profile, time.monotonic() + OVERALL)
@@ -553,15 +547,8 @@ class AttachmentBrowserTest(unittest.TestCase):
     def setUpClass(cls):
         cls.work = make_temp_dir(cls.addClassCleanup)
         raw = attachment_mail()
-        cls.pop3 = Pop3Fixture(os.path.join(cls.work, "pop3"), samples=[raw])
-        cls.pop3.start()
-        cls.addClassCleanup(cls.pop3.stop)
-        settings = os.path.join(cls.work, "tallwyn.stp")
-        write_settings(settings, 1, ENABLE="1", WEB_PASS="pw", MAIL_SERVER=cls.pop3.address,
-                       MAIL_ACCOUNT=cls.pop3.user, MAIL_PASS=cls.pop3.password,
-                       MAIL_PAGE_STYLE="1")
-        cls.server = Server(settings, os.path.join(cls.work, "tallwynd.log"))
-        cls.addClassCleanup(cls.server.stop)
+        cls.pop3, cls.server = serve_mailbox(cls.work, cls.addClassCleanup, [raw],
+                                             MAIL_PAGE_STYLE="1")
         cls.phone = PhoneBrowser(cls, 2 * OVERALL)
         cls.downloads = os.path.join(cls.work, "downloads")
         os.mkdir(cls.downloads)

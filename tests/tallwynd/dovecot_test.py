@@ -12,7 +12,8 @@ import time
 import unittest
 
 import harness
-from harness import FOOTER, HEAD, Server, escape_html, make_temp_dir, write_settings
+from harness import (FOOTER, HEAD, Server, escape_html, make_temp_dir, serve_mailbox,
+                     write_settings)
 import mail_samples
 from pop3_fixture import DOVECOT, Pop3Fixture
 
@@ -146,16 +147,10 @@ class SeenFlagTest(unittest.TestCase):
 
     def setUp(self):
         self.dir = make_temp_dir(self.addCleanup)
-        self.pop3 = Pop3Fixture(os.path.join(self.dir, "pop3"),
-                                samples=mail_samples.SAMPLE_SETS["test"]() + [BIG_MAIL])
-        self.pop3.start()
-        self.addCleanup(self.pop3.stop)
-        file = os.path.join(self.dir, "tallwyn.stp")
-        write_settings(file, 1, ENABLE="1", WEB_PASS="pw", MAIL_SERVER=self.pop3.address,
-                       MAIL_ACCOUNT=self.pop3.user, MAIL_PASS=self.pop3.password,
-                       MAIL_LIST_COUNT=str(len(self.pop3.samples)), MAIL_LIST_ORDER="1")
-        self.server = Server(file, os.path.join(self.dir, "log"))
-        self.addCleanup(self.server.stop)
+        samples = mail_samples.SAMPLE_SETS["test"]() + [BIG_MAIL]
+        self.pop3, self.server = serve_mailbox(self.dir, self.addCleanup, samples,
+                                               MAIL_LIST_COUNT=str(len(samples)),
+                                               MAIL_LIST_ORDER="1")
 
     def seen(self) -> list:
         """The numbers of the messages marked read, from their file names."""
@@ -207,15 +202,10 @@ class LockedMailboxTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.dir = make_temp_dir(cls.addClassCleanup)
-        cls.pop3 = Pop3Fixture(os.path.join(cls.dir, "pop3"), samples="test",
-                               extra_config="protocol pop3 {\n  pop3_lock_session = yes\n}")
-        cls.pop3.start()
-        cls.addClassCleanup(cls.pop3.stop)
-        cls.file = os.path.join(cls.dir, "tallwyn.stp")
-        write_settings(cls.file, 1, ENABLE="1", WEB_PASS="pw", MAIL_SERVER=cls.pop3.address,
-                       MAIL_ACCOUNT=cls.pop3.user, MAIL_PASS=cls.pop3.password)
-        cls.server = Server(cls.file, os.path.join(cls.dir, "log"), extra=["--timeout", "2"])
-        cls.addClassCleanup(cls.server.stop)
+        cls.pop3, cls.server = serve_mailbox(
+            cls.dir, cls.addClassCleanup, "test",
+            fixture={"extra_config": "protocol pop3 {\n  pop3_lock_session = yes\n}"},
+            extra=["--timeout", "2"])
 
     def test_requests_of_one_setting_at_once_all_end_whole(self):
         paths = ["/001pwtoplist", "/001pwmail001", "/001pwmail002", "/001pwmail003"] * 2
@@ -251,15 +241,8 @@ class MovedMessageTest(unittest.TestCase):
         self.dir = make_temp_dir(self.addCleanup)
         mails = [(f"From: a@example.jp\nSubject: Mail number {i}\n\nText of mail {i}.\n").encode()
                  for i in range(1, 6)]
-        self.pop3 = Pop3Fixture(os.path.join(self.dir, "pop3"), samples=mails)
-        self.pop3.start()
-        self.addCleanup(self.pop3.stop)
-        file = os.path.join(self.dir, "tallwyn.stp")
-        write_settings(file, 1, ENABLE="1", WEB_PASS="pw", MAIL_SERVER=self.pop3.address,
-                       MAIL_ACCOUNT=self.pop3.user, MAIL_PASS=self.pop3.password,
-                       MAIL_PAGE_STYLE="1")
-        self.server = Server(file, os.path.join(self.dir, "log"))
-        self.addCleanup(self.server.stop)
+        self.pop3, self.server = serve_mailbox(self.dir, self.addCleanup, mails,
+                                               MAIL_PAGE_STYLE="1")
 
     def delete_first_message(self):
         maildir = os.path.join(self.pop3.directory, "mail", self.pop3.user)

@@ -200,3 +200,19 @@ def write_settings(settings_file: str, number: int, **values) -> None:
     done = run(args)
     if done.returncode != 0:
         raise AssertionError(f"tallwynd {' '.join(args)} failed: {done.stderr}")
+
+
+def serve_mailbox(work: str, add_cleanup, samples, fixture=None, extra=(), **values):
+    """A throwaway Dovecot in work holding samples (with fixture's further options), and
+    a tallwynd serving it as setting 1 (web password "pw"), given values besides; both
+    are stopped by add_cleanup. Returns (pop3 fixture, server)."""
+    from pop3_fixture import Pop3Fixture
+    pop3 = Pop3Fixture(os.path.join(work, "pop3"), samples=samples, **(fixture or {}))
+    pop3.start()
+    add_cleanup(pop3.stop)
+    settings = os.path.join(work, "tallwyn.stp")
+    write_settings(settings, 1, ENABLE="1", WEB_PASS="pw", MAIL_SERVER=pop3.address,
+                   MAIL_ACCOUNT=pop3.user, MAIL_PASS=pop3.password, **values)
+    server = Server(settings, os.path.join(work, "tallwynd.log"), extra=extra)
+    add_cleanup(server.stop)
+    return pop3, server
